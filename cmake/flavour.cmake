@@ -1,0 +1,28 @@
+# Floating-point flags of the two flavours, for every target of the build, tests included, so
+# that what the tests check is what the plug-in computes.
+#   sse: scalar SSE, every intermediate rounded to single precision.
+#   x87: the x87 unit; intermediates of one expression keep its precision, and a value is
+#        rounded whenever it is stored in a float variable (-ffloat-store), so that no state
+#        carries extended precision from sample to sample.
+# Never fast-math, never contraction into fused multiply-adds: outputs are defined bit for bit.
+string(TOLOWER "${FOURWAVE_FLAVOUR}" FOURWAVE_FLAVOUR)
+if(FOURWAVE_FLAVOUR STREQUAL "sse")
+  set(FOURWAVE_FP_FLAGS -msse2 -mfpmath=sse)
+  set(FOURWAVE_FLAVOUR_DEFINE FOURWAVE_FLAVOUR_SSE)
+elseif(FOURWAVE_FLAVOUR STREQUAL "x87")
+  set(FOURWAVE_FP_FLAGS -mfpmath=387 -ffloat-store)
+  set(FOURWAVE_FLAVOUR_DEFINE FOURWAVE_FLAVOUR_X87)
+else()
+  message(FATAL_ERROR "FOURWAVE_FLAVOUR must be sse or x87, not '${FOURWAVE_FLAVOUR}'")
+endif()
+add_compile_options(${FOURWAVE_FP_FLAGS} -ffp-contract=off -fno-fast-math)
+add_compile_definitions(${FOURWAVE_FLAVOUR_DEFINE})
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  add_compile_options(-Wall -Wextra)
+endif()
+
+# Hosts built with other compilers may call with a stack aligned to 4 bytes only.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(FOURWAVE_ENTRY_FLAGS -mincoming-stack-boundary=2)
+endif()

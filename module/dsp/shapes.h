@@ -1,0 +1,293 @@
+// The five waveform steps, as stateless policies of the one per-sample frame (frame.h).
+//
+// A shape answers "the four outputs at this phase": from the waveform phase t, the Width W of
+// the current sample, the crossfade pitch p (a Pitch value, 1.0 = 10 V, compared before any
+// conversion) and the increment in force. It also says how often the frame must read the
+// level inputs and what it keeps of a read (`take`), so that per-read work such as the pulse
+// multiples is done at the read and not per sample.
+//
+// Every output whose level is zero is written as exactly 0.0 without its formula. The
+// expressions are grouped exactly as the waveforms are defined; do not regroup them.
+#pragma once
+
+#include "core.h"
+
+namespace fourwave::dsp {
+
+struct Outputs {
+    float ramp;
+    float saw;
+    float pulse;
+    float triangle;
+};
+
+// Perfect 2's one-sample memories; the other shapes leave them alone.
+struct EdgeMemory {
+    float lastPulseSign;
+    float lastRampValue;
+};
+
+// Width outside (0, 1), NaN included, silences the pulse.
+inline bool widthInRange(float width) { return width > 0.0f && width < 1.0f; }
+
+// The unit triangle of phase t: 0 at t = 0, +0.5 at 0.25, 0 at 0.5, -0.5 at 0.75.
+inline float unitTriangle(float t) {
+    const float u = 2.0f * t;
+    if (u <= 0.5f) return u;
+    if (u <= 1.5f) return 1.0f - u;
+    return u - 2.0f;
+}
+
+inline float clip(float v, float limit) {
+    if (v > limit) return limit;
+    if (v < -limit) return -limit;
+    return v;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Perfect: the ideal waveforms, nothing rounded off.
+struct PerfectShape {
+    static constexpr bool kLevelsEverySample = false;
+
+    struct Levels {
+        float ramp, saw, pulse, triangle;
+        float halfPulse; // from the Pulse Level as read, before the limit
+    };
+
+    static Levels take(const LevelSet &l) {
+        return Levels{l.ramp, l.saw, l.pulse, l.triangle, 0.5f * l.rawPulse};
+    }
+
+    static Outputs step(const Levels &l, EdgeMemory &, float t, float width, float, float) {
+        Outputs out;
+        out.ramp = l.ramp == 0.0f ? 0.0f : (0.5f - t) * l.ramp;
+        out.saw = l.saw == 0.0f ? 0.0f : -((0.5f - t) * l.saw);
+        if (l.pulse != 0.0f && widthInRange(width)) {
+            const float high = t <= width ? l.halfPulse : -l.halfPulse;
+            out.pulse = high - (width - 0.5f) * l.pulse;
+        } else {
+            out.pulse = 0.0f;
+        }
+        if (l.triangle != 0.0f) {
+            const float u = 2.0f * t;
+            if (u <= 0.5f)
+                out.triangle = u * l.triangle;
+            else if (u <= 1.5f)
+                out.triangle = (1.0f - u) * l.triangle;
+            else
+                out.triangle = (u - 2.0f) * l.triangle;
+        } else {
+            out.triangle = 0.0f;
+        }
+        return out;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Perfect 2: levels at audio rate, the ramp and pulse jumps softened on the sample they happen
+// (with one-sample memories), a triangle clipped at +-0.45 and, as the pitch rises, a crossfade
+// of pulse, saw and ramp into that clipped triangle.
+struct Perfect2Shape {
+    static constexpr bool kLevelsEverySample = true;
+    static constexpr float kTriangleClip = 0.45f;
+    static constexpr float kCrossfadeLow = 0.45f;  // pitch value: 311.1 Hz at 1 V/oct
+    static constexpr float kCrossfadeHigh = 0.75f; // 2489.0 Hz at 1 V/oct
+    static constexpr float kCrossfadeGain = 3.334f; // about 1 / (0.75 - 0.45)
+
+    using Levels = LevelSet;
+    static Levels take(const LevelSet &l) { return l; }
+
+    static Outputs step(const Levels &l, EdgeMemory &memory, float t, float width, float p,
+                        float increment) {
+        Outputs out;
+        float clipped = 0.0f;
+        if (l.triangle != 0.0f || p >= kCrossfadeLow) {
+            clipped = clip(unitTriangle(t), kTriangleClip);
+            out.triangle = clipped * l.triangle;
+        } else {
+            out.triangle = 0.0f;
+        }
+
+        if (p >= kCrossfadeHigh) {
+            out.pulse = clipped * l.pulse;
+            out.saw = clipped * l.saw;
+            out.ramp = clipped * l.ramp;
+            return out;
+        }
+
+        // The ramp half a sample late; a rise over the previous value (the wrap) is shaped
+        // to land in the middle of the jump.
+        if (l.ramp != 0.0f) {
+            const float v = (0.5f - t - 0.5f * increment) * l.ramp;
+            out.ramp = v > memory.lastRampValue ? (0.5f - (increment - t + v + t)) * l.ramp : v;
+            memory.lastRampValue = v;
+        } else {
+            out.ramp = 0.0f;
+        }
+
+        out.saw = l.saw == 0.0f ? 0.0f : -((0.5f - t) * l.saw);
+
+        if (l.pulse != 0.0f && widthInRange(width)) {
+            float sign = t <= width ? 0.5f : -0.5f;
+            const float previous = memory.lastPulseSign;
+            memory.lastPulseSign = sign;
+            if (sign != previous) sign = previous > sign ? width - increment - 0.5f : t - 0.5f;
+            out.pulse = (sign - (width - 0.5f)) * l.pulse;
+        } else {
+            out.pulse = 0.0f;
+        }
+
+        if (p > kCrossfadeLow) {
+            const float a = p - kCrossfadeLow;
+            const float b = kCrossfadeHigh - p;
+            if (l.pulse != 0.0f) out.pulse = (a * clipped * l.pulse + b * out.pulse) * kCrossfadeGain;
+            if (l.saw != 0.0f) out.saw = (a * clipped * l.saw + b * out.saw) * kCrossfadeGain;
+            if (l.ramp != 0.0f) out.ramp = (b * out.ramp - a * clipped * l.ramp) * kCrossfadeGain;
+        }
+        return out;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Bright, Medium and Dark: the ramp's wrap and both pulse edges replaced by short slopes with
+// a residual step (largest for Bright, none for Dark), a triangle clipped at +-0.46, and a
+// crossfade into it across a pitch band. The shapes differ only in the constants of `Edges`.
+
+constexpr float kOneThird = 0.33333334f;
+
+struct BrightEdges {
+    static constexpr float kLow = 0.55f, kHigh = 0.8f;
+    static constexpr bool kTopIncludesHigh = true;
+    static constexpr float kRampZoneLow = 0.02f, kRampZoneHigh = 0.98f;
+    static constexpr float kRampArgMin = 0.02f, kRampArgMax = 0.98f;
+    template <class L> static float riseLate(const L &l, float t) {
+        return (l.pulse10 * t + l.pulse) * kOneThird;
+    }
+    template <class L> static float riseEarly(const L &l, float t) {
+        return (l.pulse10 * (t - 1.0f) - l.pulse) * kOneThird;
+    }
+    template <class L> static float fall(const L &l, float t, float width) {
+        return -(l.pulse20 * (t - width) + l.halfPulse) * kOneThird;
+    }
+};
+
+struct MediumEdges {
+    static constexpr float kLow = 0.55f, kHigh = 0.8f;
+    static constexpr bool kTopIncludesHigh = false;
+    static constexpr float kRampZoneLow = 0.03f, kRampZoneHigh = 0.97f;
+    static constexpr float kRampArgMin = 0.04f, kRampArgMax = 0.96f;
+    template <class L> static float riseLate(const L &l, float t) {
+        return (l.pulse20 * t + l.halfPulse) * kOneThird;
+    }
+    template <class L> static float riseEarly(const L &l, float t) {
+        return (l.pulse20 * (t - 1.0f) - l.halfPulse) * kOneThird;
+    }
+    template <class L> static float fall(const L &l, float t, float width) {
+        return -(l.pulse20 * (t - width) + l.halfPulse) * kOneThird;
+    }
+};
+
+struct DarkEdges {
+    static constexpr float kLow = 0.6f, kHigh = 0.85f;
+    static constexpr bool kTopIncludesHigh = true;
+    static constexpr float kRampZoneLow = 0.05f, kRampZoneHigh = 0.95f;
+    static constexpr float kRampArgMin = 0.06f, kRampArgMax = 0.94f;
+    template <class L> static float riseLate(const L &l, float t) { return l.pulse10 * t; }
+    template <class L> static float riseEarly(const L &l, float t) {
+        return l.pulse10 * (t - 1.0f);
+    }
+    template <class L> static float fall(const L &l, float t, float width) {
+        return -(l.pulse10 * (t - width));
+    }
+};
+
+template <class Edges>
+struct SoftShape {
+    static constexpr bool kLevelsEverySample = false;
+    static constexpr float kTriangleClip = 0.46f;
+    static constexpr float kRampSlope = 10.0f;      // per unit of phase, at unit level
+    static constexpr float kPulseHalfWidth = 0.05f; // of a period, either side of an edge
+    static constexpr float kRiseLateEnd = 0.05f;    // the rising edge spans the wrap:
+    static constexpr float kRiseEarlyStart = 0.95f; // t > 0.95 and t < 0.05
+    static constexpr float kCrossfadeGain = 4.0f;   // 1 / (kHigh - kLow)
+
+    struct Levels {
+        float ramp, saw, pulse, triangle; // limited
+        float rawPulse;                   // Pulse Level as read
+        float pulse10, pulse20, halfPulse; // multiples of rawPulse, formed at the read
+    };
+
+    static Levels take(const LevelSet &l) {
+        return Levels{l.ramp,           l.saw,           l.pulse,         l.triangle, l.rawPulse,
+                      10.0f * l.rawPulse, 20.0f * l.rawPulse, 0.5f * l.rawPulse};
+    }
+
+    static bool inTopBranch(float p) {
+        if constexpr (Edges::kTopIncludesHigh) return p >= Edges::kHigh;
+        else return p > Edges::kHigh;
+    }
+
+    static float rampArgument(float t) {
+        float x;
+        if (t <= Edges::kRampZoneLow)
+            x = (1.0f - kRampSlope * t) - 0.5f;
+        else if (t >= Edges::kRampZoneHigh)
+            x = (t - 1.0f) * (-kRampSlope) + 0.5f;
+        else
+            x = t;
+        if (x > Edges::kRampArgMax) return Edges::kRampArgMax;
+        if (x < Edges::kRampArgMin) return Edges::kRampArgMin;
+        return x;
+    }
+
+    static float pulseEdge(const Levels &l, float t, float width) {
+        if (t <= width) {
+            if (t < kRiseLateEnd) return Edges::riseLate(l, t);
+            if (t >= width - kPulseHalfWidth) return Edges::fall(l, t, width);
+            return l.halfPulse;
+        }
+        if (t > kRiseEarlyStart) return Edges::riseEarly(l, t);
+        if (t < width + kPulseHalfWidth) return Edges::fall(l, t, width);
+        return -l.halfPulse;
+    }
+
+    static Outputs step(const Levels &l, EdgeMemory &, float t, float width, float p, float) {
+        Outputs out;
+        float clipped = 0.0f;
+        if (l.triangle != 0.0f || p >= Edges::kLow) {
+            clipped = clip(unitTriangle(t), kTriangleClip);
+            out.triangle = clipped * l.triangle;
+        } else {
+            out.triangle = 0.0f;
+        }
+
+        if (inTopBranch(p)) {
+            out.pulse = clipped * l.pulse;
+            out.saw = clipped * l.saw;
+            out.ramp = clipped * l.ramp;
+            return out;
+        }
+
+        const float x = rampArgument(t);
+        out.ramp = l.ramp == 0.0f ? 0.0f : (0.5f - x) * l.ramp;
+        out.saw = l.saw == 0.0f ? 0.0f : -((0.5f - x) * l.saw);
+        out.pulse = l.pulse != 0.0f && widthInRange(width)
+                        ? pulseEdge(l, t, width) - (width - 0.5f) * l.pulse
+                        : 0.0f;
+
+        if (p > Edges::kLow) {
+            const float a = p - Edges::kLow;
+            const float b = Edges::kHigh - p;
+            if (l.pulse != 0.0f) out.pulse = (a * clipped * l.pulse + b * out.pulse) * kCrossfadeGain;
+            if (l.saw != 0.0f) out.saw = (a * clipped * l.saw + b * out.saw) * kCrossfadeGain;
+            if (l.ramp != 0.0f) out.ramp = (b * out.ramp - a * clipped * l.ramp) * kCrossfadeGain;
+        }
+        return out;
+    }
+};
+
+using BrightShape = SoftShape<BrightEdges>;
+using MediumShape = SoftShape<MediumEdges>;
+using DarkShape = SoftShape<DarkEdges>;
+
+} // namespace fourwave::dsp

@@ -1,0 +1,40 @@
+// The library's two exports and its load notification. A host finds the module through
+// getModuleProperties and creates instances with makeModule; everything after creation goes
+// through the instance's binding record.
+#include <new>
+
+#include "module.h"
+
+#if defined(_WIN32)
+#define SE_EXPORT
+#else
+#define SE_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace {
+constexpr int32_t kModuleIndex = 0; // the library holds exactly one module type
+}
+
+extern "C" SE_EXPORT int32_t SE_ABI getModuleProperties(int32_t index,
+                                                        ModuleProperties *properties) {
+    if (properties == nullptr) return 0;
+    // Written first and for every index, including those then refused.
+    properties->interfaceRevision = SE_INTERFACE_REVISION;
+    if (index != kModuleIndex) return 0;
+    Module::fillProperties(properties);
+    return 1;
+}
+
+extern "C" SE_EXPORT BindingRecord *SE_ABI makeModule(int32_t index, int32_t objectKind,
+                                                     HostCallback hostCallback, void *hostData) {
+    if (index != kModuleIndex || objectKind != SE_OBJECT_KIND_MODULE) return nullptr;
+    Module *const module = new (std::nothrow) Module(hostCallback, hostData);
+    return module != nullptr ? module->getBindingRecord() : nullptr;
+}
+
+#if defined(_WIN32)
+#include <windows.h>
+
+// No per-process or per-thread initialisation: every notification succeeds.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+#endif

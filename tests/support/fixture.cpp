@@ -1,0 +1,89 @@
+#include "fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+extern "C" int32_t SE_ABI getModuleProperties(int32_t index, ModuleProperties *properties);
+extern "C" BindingRecord *SE_ABI makeModule(int32_t index, int32_t objectKind,
+                                           HostCallback hostCallback, void *hostData);
+
+namespace fourwave::test {
+
+host::PluginEntries linkedEntries() {
+    host::PluginEntries entries;
+    entries.getModuleProperties = getModuleProperties;
+    entries.makeModule = makeModule;
+    return entries;
+}
+
+std::unique_ptr<host::Host> openHost(const Patch &patch, host::HostOptions options) {
+    auto host = std::make_unique<host::Host>(linkedEntries(), options);
+    if (!host->create()) {
+        ADD_FAILURE() << "makeModule refused";
+        return host;
+    }
+    host->setSampleRate(patch.sampleRate);
+    host->setBlockSize(patch.blockSize);
+    host->setChoice(SHAPE_SETTING, patch.shape);
+    host->setChoice(FM_MODE_SETTING, patch.fmMode);
+    host->setChoice(PM_MODE_SETTING, patch.pmMode);
+    host->setChoice(FREQ_SCALE_SETTING, patch.freqScale);
+    host->fill(ACTIVE_INPUT, 1.0f);
+    for (const auto &[plug, value] : patch.inputs) host->fill(plug, value);
+    host->open();
+    return host;
+}
+
+Module &moduleOf(host::Host &host) { return *static_cast<Module *>(host.record()->object); }
+
+std::vector<float> &Outputs::operator[](int32_t plug) {
+    switch (plug) {
+    case RAMP_OUTPUT: return ramp;
+    case SAW_OUTPUT: return saw;
+    case PULSE_OUTPUT: return pulse;
+    default: return triangle;
+    }
+}
+
+Outputs renderBlocks(host::Host &host, int32_t frames, const std::vector<int32_t> &blocks,
+                     const BlockInputs &inputs) {
+    Outputs out;
+    size_t next = 0;
+    for (int32_t done = 0; done < frames;) {
+        int32_t count = blocks[next++ % blocks.size()];
+        if (count > frames - done) count = frames - done;
+        if (inputs) inputs(host, host.clock(), count);
+        host.run(count);
+        for (int32_t plug : {RAMP_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT, TRIANGLE_OUTPUT}) {
+            const float *data = host.buffer(plug);
+            std::vector<float> &target = out[plug];
+            target.insert(target.end(), data, data + count);
+        }
+        done += count;
+    }
+    EXPECT_TRUE(host.violations().empty()) << host.violations().front();
+    return out;
+}
+
+Outputs render(host::Host &host, int32_t frames, int32_t block, const BlockInputs &inputs) {
+    return renderBlocks(host, frames, {block}, inputs);
+}
+
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+::testing::AssertionResult nearlyEqual(float expected, float actual, int ulps) {
+    if (sameBits(expected, actual)) return ::testing::AssertionSuccess();
+    if (std::isnan(expected) || std::isnan(actual))
+        return ::testing::AssertionFailure() << "expected " << expected << ", got " << actual;
+    float step = expected;
+    for (int i = 0; i < ulps; ++i) step = std::nextafter(step, actual);
+    const bool within = expected < actual ? actual <= step : actual >= step;
+    if (within) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "expected " << expected << ", got " << actual << " (more than " << ulps
+           << " ulps apart)";
+}
+
+} // namespace fourwave::test
