@@ -1,3 +1,4 @@
+cmake_policy(VERSION 3.25)
 # The Windows DLL exports getModuleProperties at ordinal 1 and makeModule at ordinal 2, by
 # undecorated name and nothing else, and imports only system DLLs (no MinGW runtime DLL).
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE table RESULT_VARIABLE rc)

@@ -1,3 +1,4 @@
+cmake_policy(VERSION 3.25)
 # The Linux plug-in exports exactly getModuleProperties and makeModule.
 execute_process(COMMAND ${NM} -D --defined-only ${LIB} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

@@ -1,0 +1,222 @@
+// The five waveform steps at chosen phases, pitches and widths. The frame never lets a test
+// pick the phase, so these call the shape policies directly; the values are the shapes'
+// defining examples.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "module/dsp/shapes.h"
+
+using namespace fourwave::dsp;
+
+namespace {
+
+constexpr float kTol = 2e-6f;
+constexpr float kLowPitch = 0.3f; // below every crossfade band
+
+template <class Shape>
+Outputs stepAt(float t, float width = 0.5f, float p = kLowPitch, float ramp = 1.0f,
+               float saw = 1.0f, float pulse = 1.0f, float triangle = 1.0f) {
+    EdgeMemory memory{0.0f, 0.0f};
+    return Shape::step(Shape::take(makeLevelSet(pulse, ramp, saw, triangle)), memory, t, width, p,
+                       0.0f);
+}
+
+struct ValueCase {
+    float t;
+    float expected;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Perfect
+
+TEST(Perfect, OneCycleOfEachOutput) {
+    const ValueCase ramp[] = {{0.0f, 0.5f}, {0.25f, 0.25f}, {0.5f, 0.0f}, {0.75f, -0.25f}};
+    for (const auto &c : ramp) {
+        EXPECT_NEAR(stepAt<PerfectShape>(c.t).ramp, c.expected, kTol) << c.t;
+        EXPECT_NEAR(stepAt<PerfectShape>(c.t).saw, -c.expected, kTol) << c.t;
+    }
+    const ValueCase triangle[] = {{0.0f, 0.0f}, {0.25f, 0.5f}, {0.5f, 0.0f}, {0.75f, -0.5f}};
+    for (const auto &c : triangle) EXPECT_NEAR(stepAt<PerfectShape>(c.t).triangle, c.expected, kTol);
+}
+
+TEST(Perfect, PulseLevelsAndWidths) {
+    struct Case { float width, pulseLevel, t, expected; };
+    const Case cases[] = {
+        {0.5f, 1.0f, 0.2f, 0.5f},   {0.5f, 1.0f, 0.5f, 0.5f},   {0.5f, 1.0f, 0.7f, -0.5f},
+        {0.25f, 1.0f, 0.1f, 0.75f}, {0.25f, 1.0f, 0.25f, 0.75f}, {0.25f, 1.0f, 0.6f, -0.25f},
+        {0.5f, 3.0f, 0.1f, 1.5f},   {0.5f, 3.0f, 0.9f, -1.5f},  // H = 1.5, limited level 2
+        {0.25f, 3.0f, 0.1f, 2.0f},  {0.25f, 3.0f, 0.9f, -1.0f},
+        {0.0f, 1.0f, 0.1f, 0.0f},   {1.0f, 1.0f, 0.1f, 0.0f},   {-0.2f, 1.0f, 0.1f, 0.0f},
+        {1.3f, 1.0f, 0.1f, 0.0f},   {std::nanf(""), 1.0f, 0.1f, 0.0f}};
+    for (const Case &c : cases)
+        EXPECT_NEAR(stepAt<PerfectShape>(c.t, c.width, kLowPitch, 1, 1, c.pulseLevel).pulse,
+                    c.expected, kTol)
+            << "W " << c.width << " level " << c.pulseLevel << " t " << c.t;
+}
+
+TEST(Perfect, ZeroLevelIsExactlyZeroWhateverThePhaseAndNegativeInverts) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Outputs out = stepAt<PerfectShape>(nan, 0.5f, kLowPitch, 0.0f, -0.0f, 0.0f, 0.0f);
+    for (float v : {out.ramp, out.saw, out.pulse, out.triangle}) {
+        EXPECT_EQ(v, 0.0f);
+        EXPECT_FALSE(std::signbit(v));
+    }
+    const Outputs inverted = stepAt<PerfectShape>(0.25f, 0.5f, kLowPitch, -1, -1, -1, -1);
+    EXPECT_NEAR(inverted.ramp, -0.25f, kTol);
+    EXPECT_NEAR(inverted.triangle, -0.5f, kTol);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bright, Medium, Dark
+
+struct SoftCase {
+    float t;
+    float ramp;
+};
+
+TEST(SoftShapes, RampNearTheWrap) {
+    const SoftCase bright[] = {{0.0f, 0.0f},  {0.01f, 0.1f},  {0.02f, 0.2f},
+                               {0.025f, 0.475f}, {0.98f, -0.2f}, {0.99f, -0.1f}};
+    for (const auto &c : bright) {
+        EXPECT_NEAR(stepAt<BrightShape>(c.t).ramp, c.ramp, kTol) << "Bright " << c.t;
+        EXPECT_NEAR(stepAt<BrightShape>(c.t).saw, -c.ramp, kTol) << "Bright " << c.t;
+    }
+    const SoftCase medium[] = {{0.03f, 0.3f}, {0.035f, 0.46f}, {0.965f, -0.46f}, {0.97f, -0.3f}};
+    for (const auto &c : medium) EXPECT_NEAR(stepAt<MediumShape>(c.t).ramp, c.ramp, kTol) << c.t;
+    const SoftCase dark[] = {{0.05f, 0.44f}, {0.955f, -0.44f}, {0.96f, -0.4f}, {0.5f, 0.0f}};
+    for (const auto &c : dark) EXPECT_NEAR(stepAt<DarkShape>(c.t).ramp, c.ramp, kTol) << c.t;
+}
+
+TEST(SoftShapes, PulseEdges) {
+    const float third = 1.0f / 3, sixth = 1.0f / 6;
+    const SoftCase bright[] = {{0.0f, third},  {0.025f, 5.0f / 12}, {0.45f, sixth},
+                               {0.5f, -sixth}, {0.525f, -third},    {0.3f, 0.5f},
+                               {0.7f, -0.5f},  {0.95f, -0.5f}};
+    for (const auto &c : bright) EXPECT_NEAR(stepAt<BrightShape>(c.t).pulse, c.ramp, kTol) << c.t;
+    const SoftCase medium[] = {{0.0f, sixth}, {0.975f, -third}, {0.45f, sixth}};
+    for (const auto &c : medium) EXPECT_NEAR(stepAt<MediumShape>(c.t).pulse, c.ramp, kTol) << c.t;
+    const SoftCase dark[] = {{0.0f, 0.0f}, {0.475f, 0.25f}, {0.5f, 0.0f}, {0.975f, -0.25f}};
+    for (const auto &c : dark) EXPECT_NEAR(stepAt<DarkShape>(c.t).pulse, c.ramp, kTol) << c.t;
+}
+
+TEST(SoftShapes, OverlappingEdgeZonesAtANarrowWidth) {
+    // W = 0.03: up to W the late rising edge, then the falling edge, past 0.95 the early rise.
+    const float w = 0.03f;
+    auto pulse = [&](float t) { return stepAt<DarkShape>(t, w).pulse; };
+    const float widthTerm = -(w - 0.5f);
+    EXPECT_NEAR(pulse(0.02f), 10.0f * 0.02f + widthTerm, kTol);
+    EXPECT_NEAR(pulse(0.05f), -(10.0f * (0.05f - w)) + widthTerm, kTol);
+    EXPECT_NEAR(pulse(0.97f), 10.0f * (0.97f - 1.0f) + widthTerm, kTol);
+}
+
+TEST(SoftShapes, ClippedTriangle) {
+    const SoftCase triangle[] = {{0.2f, 0.4f}, {0.25f, 0.46f}, {0.75f, -0.46f}, {0.5f, 0.0f}};
+    for (const auto &c : triangle) {
+        EXPECT_NEAR(stepAt<BrightShape>(c.t).triangle, c.ramp, kTol) << c.t;
+        EXPECT_NEAR(stepAt<DarkShape>(c.t).triangle, c.ramp, kTol) << c.t;
+    }
+}
+
+TEST(SoftShapes, PulseLevelBeyondTheLimitUsesTheRawValueForTheEdges) {
+    // Pc = 2 serves the rising edge's offset and the width term; the plateau is 0.5 x 4.
+    EXPECT_NEAR(stepAt<BrightShape>(0.0f, 0.5f, kLowPitch, 1, 1, 4.0f).pulse, 2.0f / 3, kTol);
+    EXPECT_NEAR(stepAt<BrightShape>(0.25f, 0.5f, kLowPitch, 1, 1, 4.0f).pulse, 2.0f, kTol);
+}
+
+TEST(SoftShapes, CrossfadeBandAndTopBranch) {
+    const float t = 0.2f; // A = 0.4
+    // At the lower threshold the triangle is computed but nothing is crossfaded.
+    EXPECT_EQ(stepAt<BrightShape>(t, 0.5f, 0.55f).ramp, stepAt<BrightShape>(t, 0.5f, 0.3f).ramp);
+    // Bright at exactly 0.8 is in the top branch: every output is A x its level.
+    const Outputs top = stepAt<BrightShape>(t, 0.5f, 0.8f, 0.5f, 0.5f, 0.5f, 0.0f);
+    EXPECT_NEAR(top.ramp, 0.2f, kTol);
+    EXPECT_NEAR(top.saw, 0.2f, kTol);
+    EXPECT_NEAR(top.pulse, 0.2f, kTol);
+    EXPECT_EQ(top.triangle, 0.0f) << "A x 0, though A drives the others";
+    // Medium at exactly 0.8 stays in the band with b = 0: the ramp enters inverted.
+    const Outputs edge = stepAt<MediumShape>(t, 0.5f, 0.8f, 0.5f, 0.5f, 0.5f, 0.0f);
+    EXPECT_NEAR(edge.ramp, -0.2f, 1e-5);
+    EXPECT_NEAR(edge.saw, 0.2f, 1e-5);
+    EXPECT_NEAR(edge.pulse, 0.2f, 1e-5);
+    // Dark's band is 0.6 to 0.85.
+    EXPECT_NEAR(stepAt<DarkShape>(t, 0.5f, 0.85f, 1, 1, 1, 1).ramp, 0.4f, kTol);
+    // Width outside (0, 1) in the band and in the top branch.
+    EXPECT_NEAR(stepAt<BrightShape>(t, 0.0f, 0.65f).pulse, 4.0f * (0.65f - 0.55f) * 0.4f, 1e-5);
+    EXPECT_NEAR(stepAt<BrightShape>(t, 1.5f, 0.9f).pulse, 0.4f, kTol);
+    // Halfway through the band each waveform weighs half.
+    const Outputs half = stepAt<BrightShape>(0.3f, 0.5f, 0.675f, 1, 1, 1, 1);
+    EXPECT_NEAR(half.saw, 0.5f * 0.4f + 0.5f * -0.2f, 1e-5); // A = 0.4 at t = 0.3
+}
+
+// ---------------------------------------------------------------------------------------------
+// Perfect 2
+
+namespace {
+
+Outputs perfect2At(EdgeMemory &memory, float t, float width, float p, float increment,
+                   float ramp = 1.0f, float saw = 1.0f, float pulse = 1.0f, float triangle = 1.0f) {
+    return Perfect2Shape::step(makeLevelSet(pulse, ramp, saw, triangle), memory, t, width, p,
+                               increment);
+}
+
+} // namespace
+
+TEST(Perfect2, ClippedTriangleFlatAtFortyFiveHundredths) {
+    EdgeMemory memory{0, 0};
+    for (float t : {0.225f, 0.25f, 0.275f})
+        EXPECT_NEAR(perfect2At(memory, t, 0.5f, kLowPitch, 0.01f).triangle, 0.45f, kTol) << t;
+    for (float t : {0.725f, 0.75f, 0.775f})
+        EXPECT_NEAR(perfect2At(memory, t, 0.5f, kLowPitch, 0.01f).triangle, -0.45f, kTol) << t;
+    EXPECT_EQ(perfect2At(memory, 0.25f, 0.5f, kLowPitch, 0.01f, 1, 1, 1, 0).triangle, 0.0f);
+}
+
+TEST(Perfect2, PulseEdgesAreSoftenedOnTheSampleTheyHappen) {
+    EdgeMemory memory{0.5f, 0.0f}; // high before
+    const float inc = 0.01f;
+    auto pulse = [&](float t) { return perfect2At(memory, t, 0.5f, kLowPitch, inc, 0, 0).pulse; };
+    EXPECT_NEAR(pulse(0.49f), 0.5f, kTol);
+    EXPECT_NEAR(pulse(0.505f), -inc, kTol) << "falling: W - inc - 0.5 - (W - 0.5)";
+    EXPECT_NEAR(pulse(0.6f), -0.5f, kTol);
+    EXPECT_NEAR(pulse(0.004f), 0.004f - 0.5f, kTol) << "rising after the wrap: t - 0.5";
+    EXPECT_NEAR(pulse(0.014f), 0.5f, kTol);
+
+    EdgeMemory fresh{0.0f, 0.0f}; // after open the first pulse sample is an edge
+    EXPECT_NEAR(perfect2At(fresh, 0.2f, 0.5f, kLowPitch, inc, 0, 0).pulse, 0.2f - 0.5f, kTol);
+    EXPECT_EQ(fresh.lastPulseSign, 0.5f);
+}
+
+TEST(Perfect2, RampJumpLandsInTheMiddle) {
+    EdgeMemory memory{0.0f, -0.49f};
+    const float inc = 0.01f;
+    auto ramp = [&](float t) { return perfect2At(memory, t, 0.5f, kLowPitch, inc, 1, 0, 0).ramp; };
+    EXPECT_NEAR(ramp(0.995f), -0.5f, kTol);
+    EXPECT_NEAR(ramp(0.005f), 0.0f, kTol);
+    EXPECT_NEAR(ramp(0.015f), 0.48f, kTol);
+
+    // A negative level makes v rise every sample: shaped everywhere but after the wrap.
+    EdgeMemory rising{0.0f, -10.0f};
+    const float t = 0.4f;
+    EXPECT_NEAR(perfect2At(rising, t, 0.5f, kLowPitch, inc, -1, 0, 0).ramp, t + 1.5f * inc - 1.0f,
+                kTol);
+}
+
+TEST(Perfect2, CrossfadeIntoTheClippedTriangle) {
+    const float t = 0.1f, inc = 0.001f; // B = 0.2
+    EdgeMemory a{0.5f, 0.5f}, b{0.5f, 0.5f};
+    // At exactly 0.45 the triangle is computed but not crossfaded.
+    EXPECT_EQ(perfect2At(a, t, 0.5f, 0.45f, inc).saw, perfect2At(b, t, 0.5f, 0.3f, inc).saw);
+    EdgeMemory m{0.5f, 0.5f};
+    const Outputs top = perfect2At(m, t, 0.5f, 0.75f, inc, 0.5f, 0.5f, 0.5f, 0.0f);
+    EXPECT_NEAR(top.pulse, 0.1f, kTol);
+    EXPECT_NEAR(top.ramp, 0.1f, kTol);
+    EXPECT_EQ(m.lastPulseSign, 0.5f) << "memories untouched in the top range";
+    EXPECT_EQ(m.lastRampValue, 0.5f);
+    const Outputs half = perfect2At(m, t, 0.5f, 0.6f, inc);
+    EXPECT_NEAR(half.saw, (0.15f * 0.2f + 0.15f * -0.4f) * 3.334f, 1e-5);
+    EXPECT_NEAR(perfect2At(m, t, 1.0f, 0.6f, inc).pulse, 0.15f * 0.2f * 3.334f, 1e-5)
+        << "width outside (0, 1): only the triangle's share";
+}
