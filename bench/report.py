@@ -1,0 +1,283 @@
+#!/usr/bin/python3
+"""Turns the benchmark's JSON output into the cost table and the target checks.
+
+    report.py RAW.json [--results bench/results.json] [--markdown]
+
+RAW.json is what fourwave_bench writes with --benchmark_out (any number of repetitions). Each
+benchmark's cost is the lowest CPU time per sample over its repetitions: on a shared machine
+interference only ever adds time, so the minimum is the best estimate of the work itself. Every
+ratio divides two figures of the same run. Prints the table (plain text, or Markdown for
+docs/PERFORMANCE.md) and writes the figures and the verdicts as JSON.
+"""
+
+import json
+import sys
+from collections import defaultdict
+
+BLOCKS = [16, 64, 256, 1024]
+INSTANCES = [1, 16, 256, 2048]
+ROUTINES = ["processPerfect", "processPerfectMod", "processPerfect2", "processPerfect2Mod",
+            "processBright", "processBrightMod", "processMedium", "processMediumMod",
+            "processDark", "processDarkMod"]
+CASES = ["steady", "three-zero", "band", "fm-sweep", "half-sweep", "pm", "sync", "inactive"]
+SAMPLE_RATE = 48000.0
+
+
+def instances_per_core(ns):
+    """How many instances one core keeps up with in real time at 48 kHz."""
+    return 1e9 / (ns * SAMPLE_RATE)
+
+
+def parse_args(argv):
+    raw, results, markdown = None, None, False
+    i = 0
+    while i < len(argv):
+        if argv[i] == "--results":
+            results = argv[i + 1]
+            i += 2
+            continue
+        if argv[i] == "--markdown":
+            markdown = True
+        else:
+            raw = argv[i]
+        i += 1
+    if raw is None:
+        sys.exit(__doc__)
+    return raw, results, markdown
+
+
+def load(path):
+    with open(path) as f:
+        data = json.load(f)
+    best = {}
+    for b in data["benchmarks"]:
+        if b.get("run_type") == "aggregate" or "error_occurred" in b and b["error_occurred"]:
+            continue
+        rate = b.get("items_per_second")
+        if not rate:
+            continue
+        ns = 1e9 / rate
+        name = b["run_name"]
+        best[name] = min(ns, best.get(name, ns))
+    return data.get("context", {}), best
+
+
+def split(best):
+    """routine[(flavour, routine, case)][block], reference[(name, case)][block],
+    scale[(flavour, routine)][instances], pitch."""
+    routine, reference, scale = defaultdict(dict), defaultdict(dict), defaultdict(dict)
+    pitch = None
+    for name, ns in best.items():
+        parts = name.split("/")
+        last = parts[-1]
+        if parts[0] == "routine":
+            routine[(parts[1], parts[2], parts[3])][int(last.split(":")[1])] = ns
+        elif parts[0] == "reference":
+            reference[(parts[1], parts[2])][int(last.split(":")[1])] = ns
+        elif parts[0] == "scale":
+            scale[(parts[1], parts[2])][int(last.split(":")[1])] = ns
+        elif parts[0] == "pitch":
+            pitch = ns
+    return routine, reference, scale, pitch
+
+
+def fmt(ns):
+    return "%.2f" % ns if ns is not None else "-"
+
+
+def machine_line(context):
+    caches = ", ".join("L%d%s %d KiB" % (c["level"], "d" if c["type"] == "Data" else
+                                           "i" if c["type"] == "Instruction" else "",
+                                           c["size"] // 1024)
+                       for c in context.get("caches", []))
+    model = ""
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return "%s, %s CPUs, %s; load average %s; %s" % (
+        model or "unknown CPU", context.get("num_cpus", "?"), caches,
+        ", ".join("%.2f" % x for x in context.get("load_avg", [])),
+        context.get("date", ""))
+
+
+def build(context, best):
+    routine, reference, scale, pitch = split(best)
+    floor = reference.get(("floor", "steady"), {})
+    naive = reference.get(("naive", "steady"), {})
+    flavours = sorted({k[0] for k in routine}, key=lambda f: (f != "sse", f))
+
+    rows = []
+    for name in ["floor", "naive"]:
+        costs = reference.get((name, "steady"), {})
+        rows.append({"flavour": "ref", "routine": name, "case": "steady",
+                     "ns": {b: costs.get(b) for b in BLOCKS},
+                     "ratio": {b: costs[b] / floor[b] if b in costs and b in floor else None
+                               for b in BLOCKS}})
+    for flavour in flavours:
+        for r in ROUTINES:
+            for c in CASES:
+                costs = routine.get((flavour, r, c))
+                if not costs:
+                    continue
+                rows.append({"flavour": flavour, "routine": r, "case": c,
+                             "ns": {b: costs.get(b) for b in BLOCKS},
+                             "ratio": {b: costs[b] / floor[b] if b in costs and b in floor
+                                       else None for b in BLOCKS}})
+    for row in rows:
+        ns64 = row["ns"].get(64)
+        row["instances_per_core_block64"] = instances_per_core(ns64) if ns64 else None
+
+    targets = check_targets(routine, floor, naive, pitch, flavours)
+    return {
+        "machine": machine_line(context),
+        "context": context,
+        "method": "lowest CPU time per sample over the repetitions; ratios within one run",
+        "pitch_conversion_ns": pitch,
+        "rows": rows,
+        "scale": [{"flavour": f, "routine": r, "ns": {n: v.get(n) for n in INSTANCES}}
+                  for (f, r), v in sorted(scale.items(), key=lambda kv: (
+                      kv[0][0] != "ref", kv[0][0] != "sse", kv[0][0],
+                      ROUTINES.index(kv[0][1]) if kv[0][1] in ROUTINES else -1))],
+        "targets": targets,
+    }
+
+
+def check_targets(routine, floor, naive, pitch, flavours):
+    checks = []
+
+    def add(target, subject, value, limit, met):
+        checks.append({"target": target, "subject": subject, "value": value, "limit": limit,
+                       "met": met})
+
+    big = [b for b in BLOCKS if b >= 64]
+    for r in ROUTINES:
+        plain = not r.endswith("Mod")
+        costs = routine.get(("sse", r, "steady"), {})
+        for b in big:
+            if b not in costs or b not in floor:
+                continue
+            ratio = costs[b] / floor[b]
+            if plain:
+                add("plain routine <= 1.5x floor", "%s block %d" % (r, b), ratio, 1.5,
+                    ratio <= 1.5)
+                work, naive_work = costs[b] - floor[b], naive[b] - floor[b]
+                if naive_work > 0:
+                    add("plain work above floor <= 2x naive's", "%s block %d" % (r, b),
+                        work / naive_work, 2.0, work <= 2.0 * naive_work)
+            else:
+                add("modulation routine, steady pitch <= 2x floor", "%s block %d" % (r, b),
+                    ratio, 2.0, ratio <= 2.0)
+        if not plain and pitch is not None:
+            sweep = routine.get(("sse", r, "fm-sweep"), {})
+            plain_costs = routine.get(("sse", r[:-3], "steady"), {})
+            for b in big:
+                if b in sweep and b in plain_costs:
+                    limit = plain_costs[b] + pitch
+                    add("FM Enable, new pitch every sample <= pitch conversion + plain",
+                        "%s block %d" % (r, b), sweep[b] / limit, 1.0, sweep[b] <= limit)
+    if "x87" in flavours and "sse" in flavours:
+        for (f, r, c), costs in sorted(routine.items()):
+            if f != "x87":
+                continue
+            sse = routine.get(("sse", r, c), {})
+            for b in big:
+                if b in costs and b in sse:
+                    ratio = costs[b] / sse[b]
+                    add("x87 <= 1.5x SSE", "%s %s block %d" % (r, c, b), ratio, 1.5,
+                        ratio <= 1.5)
+    return checks
+
+
+def print_text(result, markdown):
+    out = []
+    if markdown:
+        out.append("Machine: %s" % result["machine"])
+        out.append("")
+        out.append("ns per sample (all four outputs), CPU time, and in brackets the ratio to the"
+                   " floor at the same block size; instances per core in real time at 48 kHz"
+                   " at block 64.")
+        out.append("")
+        out.append("| flavour | routine | case | " + " | ".join("block %d" % b for b in BLOCKS) +
+                   " | inst/core (64) |")
+        out.append("|---|---|---|" + "---:|" * len(BLOCKS) + "---:|")
+    else:
+        out.append("machine: %s" % result["machine"])
+        out.append("ns/sample (ratio to floor); inst/core = instances per core at 48 kHz,"
+                   " block 64")
+        out.append("%-6s %-19s %-11s" % ("flav", "routine", "case") +
+                   "".join("%17s" % ("block %d" % b) for b in BLOCKS) + "%11s" % "inst/core")
+    for row in result["rows"]:
+        cells = []
+        for b in BLOCKS:
+            ns, ratio = row["ns"].get(b), row["ratio"].get(b)
+            cells.append("%s (%s)" % (fmt(ns), "%.2f" % ratio if ratio else "-"))
+        ipc = row["instances_per_core_block64"]
+        ipc_text = "%.0f" % ipc if ipc else "-"
+        if markdown:
+            out.append("| %s | %s | %s | %s | %s |" % (row["flavour"], row["routine"],
+                                                       row["case"], " | ".join(cells), ipc_text))
+        else:
+            out.append("%-6s %-19s %-11s" % (row["flavour"], row["routine"], row["case"]) +
+                       "".join("%17s" % c for c in cells) + "%11s" % ipc_text)
+    out.append("")
+    if result["pitch_conversion_ns"] is not None:
+        out.append("pitch conversion alone (updatePitch, a new value each call): %.2f ns" %
+                   result["pitch_conversion_ns"])
+        out.append("")
+
+    if markdown:
+        out.append("Scale: ns per sample with N instances, each with its own buffers, processed"
+                   " block by block (64 samples), steady case.")
+        out.append("")
+        out.append("| flavour | routine | " + " | ".join("N = %d" % n for n in INSTANCES) + " |")
+        out.append("|---|---|" + "---:|" * len(INSTANCES))
+    else:
+        out.append("scale: ns/sample with N instances, block 64, steady")
+        out.append("%-6s %-19s" % ("flav", "routine") + "".join("%10s" % ("N=%d" % n)
+                                                                for n in INSTANCES))
+    for s in result["scale"]:
+        cells = [fmt(s["ns"].get(n)) for n in INSTANCES]
+        if markdown:
+            out.append("| %s | %s | %s |" % (s["flavour"], s["routine"], " | ".join(cells)))
+        else:
+            out.append("%-6s %-19s" % (s["flavour"], s["routine"]) +
+                       "".join("%10s" % c for c in cells))
+    out.append("")
+
+    by_target = defaultdict(list)
+    for check in result["targets"]:
+        by_target[check["target"]].append(check)
+    if markdown:
+        out.append("| target | checks met | worst |")
+        out.append("|---|---:|---|")
+    else:
+        out.append("targets (SSE unless named; blocks 64 and above):")
+    for target, checks in by_target.items():
+        met = sum(1 for c in checks if c["met"])
+        worst = max(checks, key=lambda c: c["value"] / c["limit"])
+        text = "%s: %.2f (limit %.2f)" % (worst["subject"], worst["value"], worst["limit"])
+        if markdown:
+            out.append("| %s | %d of %d | %s |" % (target, met, len(checks), text))
+        else:
+            out.append("  %-62s %3d of %3d met; worst %s" % (target, met, len(checks), text))
+    print("\n".join(out))
+
+
+def main():
+    raw, results_path, markdown = parse_args(sys.argv[1:])
+    context, best = load(raw)
+    result = build(context, best)
+    print_text(result, markdown)
+    if results_path:
+        with open(results_path, "w") as f:
+            json.dump(result, f, indent=1, sort_keys=True)
+            f.write("\n")
+
+
+if __name__ == "__main__":
+    main()
