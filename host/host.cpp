@@ -1,5 +1,6 @@
 // The stand-in host: callback answers, plug binding, checked process calls.
 #include "host.h"
+#include "heap_count.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,11 +19,29 @@ namespace {
 
 thread_local bool audioCallUnderWay = false;
 
-// Marks the calling thread as inside an audio call for the scope's lifetime.
+// Marks the calling thread as inside an audio call for the scope's lifetime; its heap calls
+// are counted meanwhile (heap_count.cpp).
 class AudioCallScope {
 public:
-    AudioCallScope() : previous_(audioCallUnderWay) { audioCallUnderWay = true; }
-    ~AudioCallScope() { audioCallUnderWay = previous_; }
+    AudioCallScope() : previous_(audioCallUnderWay), previousCounting_(heapCountingAudio) {
+        audioCallUnderWay = true;
+        heapCountingAudio = true;
+    }
+    ~AudioCallScope() {
+        audioCallUnderWay = previous_;
+        heapCountingAudio = previousCounting_;
+    }
+
+private:
+    bool previous_;
+    bool previousCounting_;
+};
+
+// The host's own answers to callbacks are not the instance's work: not counted.
+class HostAnswerScope {
+public:
+    HostAnswerScope() : previous_(heapCountingAudio) { heapCountingAudio = false; }
+    ~HostAnswerScope() { heapCountingAudio = previous_; }
 
 private:
     bool previous_;
@@ -111,7 +130,8 @@ Host::~Host() {
 
 bool Host::create(int32_t index, int32_t objectKind) {
     if (entries_.makeModule == nullptr) return false;
-    record_ = entries_.makeModule(index, objectKind, callback, this);
+    record_ = entries_.makeModule(index, objectKind, options_.nullCallback ? nullptr : callback,
+                                  this);
     if (record_ == nullptr) return false;
     bindPlugs();
     return true;
@@ -192,11 +212,16 @@ void Host::sendPlugState(int32_t pin, int32_t state, int32_t offset) {
 void Host::deliverEvent(HostEvent event, int32_t offset) {
     if (record_ == nullptr) return;
     currentOffset_ = offset;
+    const int64_t heapCallsBefore = audioCallHeapCalls();
     {
         AudioCallScope scope;
         record_->eventHandler(record_->object, &event);
     }
     currentOffset_ = 0;
+    const int64_t heapCalls = audioCallHeapCalls() - heapCallsBefore;
+    if (options_.checkBlocks && heapCalls > 0)
+        violations_.push_back("event of type " + std::to_string(event.type) + ": " +
+                              std::to_string(heapCalls) + " heap calls during the delivery");
 }
 
 void Host::deliverQueuedEvents() {
@@ -211,14 +236,22 @@ int32_t Host::process(int32_t offset, int32_t count) {
     if (options_.checkBlocks) prepareChecks(offset, count);
     currentOffset_ = offset;
     inProcess_ = true;
+    const int64_t heapCallsBefore = audioCallHeapCalls();
     int32_t result;
     {
         AudioCallScope scope;
         result = record_->process(record_->object, offset, count);
     }
+    const int64_t heapCalls = audioCallHeapCalls() - heapCallsBefore;
     inProcess_ = false;
     currentOffset_ = 0;
-    if (options_.checkBlocks) verifyChecks(offset, count);
+    if (options_.checkBlocks) {
+        verifyChecks(offset, count);
+        if (heapCalls > 0)
+            violations_.push_back("block at " + std::to_string(offset) + "+" +
+                                  std::to_string(count) + ": " + std::to_string(heapCalls) +
+                                  " heap calls during the process call");
+    }
     return result;
 }
 
@@ -283,6 +316,7 @@ int32_t Host::outputState(int32_t pin) const {
 intptr_t SE_ABI Host::callback(void *record, int32_t opcode, int32_t index, int32_t value,
                                void *pointer, float opt) {
     Host *host = static_cast<Host *>(static_cast<BindingRecord *>(record)->hostData);
+    HostAnswerScope scope;
     return host->answer(opcode, index, value, pointer, opt);
 }
 

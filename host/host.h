@@ -6,7 +6,14 @@
 //
 // Every process call is checked, unless the options turn it off (benchmarks): the samples the
 // instance was asked for are pre-filled with a marker NaN and must all be written; nothing
-// outside them, guard zones around every buffer included, may change; no input may change.
+// outside them, guard zones around every buffer included, may change; no input may change; and
+// the instance may not allocate or free heap memory, neither in a process call nor in an event
+// delivery (the host's own answers to its callbacks do not count).
+//
+// The heap check works because this library replaces the program's allocation functions: every
+// program that links it counts its heap calls (operator new and delete everywhere; malloc,
+// calloc, realloc and free as well on glibc; under AddressSanitizer through its allocator
+// hooks instead of a replacement). The counts are cheap and change no allocation.
 //
 // Shared by the tests, the `fourwave` command-line host and the benchmarks.
 #pragma once
@@ -63,11 +70,23 @@ struct HostOptions {
     bool checkBlocks = true;       // marker, guard-zone and input checks on every process call
     bool logCalls = true;          // keep HostCall records (per-sample clock queries excepted)
     intptr_t sleepAnswer = 0;      // the answer to a sleep request (opcode 10)
+    bool nullCallback = false;     // create the instance without a host callback
 };
 
 // True on the calling thread while the host is inside a process call or an event delivery:
 // the window in which an instance must not allocate.
 bool inAudioCall();
+
+// Heap calls (allocations and frees) made by the calling thread inside audio calls, outside
+// the host's own callback answers, since the program started.
+int64_t audioCallHeapCalls();
+// Heap blocks allocated and not yet freed, by any thread, since the program started.
+int64_t liveHeapBlocks();
+// Bytes of heap in use as the allocator reports them (0 where it reports nothing).
+int64_t heapBytesInUse();
+// Which allocation functions the counts see, for reports: "new/delete+malloc/free",
+// "new/delete" or "sanitizer allocator hooks".
+const char *heapCountingScope();
 
 class Host {
 public:

@@ -1,0 +1,88 @@
+#include "checks.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" int32_t SE_ABI getModuleProperties(int32_t index, ModuleProperties *properties);
+extern "C" BindingRecord *SE_ABI makeModule(int32_t index, int32_t objectKind,
+                                           HostCallback hostCallback, void *hostData);
+
+namespace fourwave::reliability {
+
+host::PluginEntries linkedEntries() {
+    host::PluginEntries entries;
+    entries.getModuleProperties = getModuleProperties;
+    entries.makeModule = makeModule;
+    return entries;
+}
+
+bool blockInputsFinite(host::Host &host, int32_t offset, int32_t count) {
+    for (int32_t plug : kInputPlugs) {
+        const float *data = host.buffer(plug);
+        if (data == nullptr) continue;
+        for (int32_t i = offset; i < offset + count; ++i)
+            if (!std::isfinite(data[i])) return false;
+    }
+    return true;
+}
+
+std::string firstNonFiniteOutput(host::Host &host, int32_t offset, int32_t count,
+                                 int32_t skipPlug) {
+    for (int32_t plug : kOutputPlugs) {
+        if (plug == skipPlug) continue;
+        const float *data = host.buffer(plug);
+        if (data == nullptr) continue;
+        for (int32_t i = offset; i < offset + count; ++i)
+            if (!std::isfinite(data[i]))
+                return "plug " + std::to_string(plug) + " sample " + std::to_string(i) + " = " +
+                       std::to_string(data[i]);
+    }
+    return "";
+}
+
+bool holdsOverflowingPulseLevel(host::Host &host, int32_t offset, int32_t count) {
+    const float *data = host.buffer(7); // Pulse Level
+    if (data == nullptr) return false;
+    for (int32_t i = offset; i < offset + count; ++i)
+        if (std::isfinite(data[i]) && std::fabs(data[i]) > kOverflowingPulseLevel) return true;
+    return false;
+}
+
+namespace {
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+} // namespace
+
+Watchdog &Watchdog::instance() {
+    // Never destroyed: the thread runs until the program ends.
+    static Watchdog *watchdog = new Watchdog();
+    return *watchdog;
+}
+
+Watchdog::Watchdog() : thread_([this] { watch(); }) { thread_.detach(); }
+
+void Watchdog::arm(const char *what, double limitSeconds) {
+    what_.store(what);
+    deadlineMs_.store(nowMs() + static_cast<int64_t>(limitSeconds * 1000.0));
+}
+
+void Watchdog::disarm() { deadlineMs_.store(0); }
+
+void Watchdog::watch() {
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const int64_t deadline = deadlineMs_.load();
+        if (deadline != 0 && nowMs() > deadline) {
+            std::fprintf(stderr, "HANG: %s did not return within its time bound\n", what_.load());
+            std::fflush(stderr);
+            std::_Exit(86);
+        }
+    }
+}
+
+} // namespace fourwave::reliability

@@ -1,0 +1,64 @@
+// Checks shared by the reliability tests, the soak and the fuzz target, on top of the block
+// checks the stand-in host makes itself: finiteness of a block's inputs and outputs, and a
+// watchdog that ends the program when a call into the instance does not return in time.
+#pragma once
+
+#include <stdint.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "host/host.h"
+
+namespace fourwave::reliability {
+
+// The two exports of the directly linked oscillator.
+host::PluginEntries linkedEntries();
+
+// The audio input plugs (0 to 11) and the four outputs.
+constexpr int32_t kInputPlugs[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+constexpr int32_t kOutputPlugs[] = {15, 16, 17, 18};
+
+// Whether every input sample of [offset, offset + count) is finite.
+bool blockInputsFinite(host::Host &host, int32_t offset, int32_t count);
+// The first output sample of the block that is not finite, as "plug P sample I = V", or "".
+// `skipPlug` (an output plug number) is left out of the search.
+std::string firstNonFiniteOutput(host::Host &host, int32_t offset, int32_t count,
+                                 int32_t skipPlug = -1);
+
+// A known fault of the module, not mended yet (docs/RELIABILITY.md): in the Bright, Medium and
+// Dark shapes the edge slopes are 10 and 20 times the Pulse Level as read, before its +-2
+// limit, so a finite Pulse Level beyond about 1.7e37 overflows them and Pulse Out carries an
+// infinity or NaN. True when a block holds such a Pulse Level sample: the soak and the fuzz
+// target then leave Pulse Out out of their finiteness check, and a test under the known-fault
+// label keeps the fault in view.
+bool holdsOverflowingPulseLevel(host::Host &host, int32_t offset, int32_t count);
+constexpr float kOverflowingPulseLevel = 1e36f;
+
+// Aborts the program, naming what was under way, when an armed call lasts longer than the
+// limit. One thread, started on the first use; arming and disarming are two atomic stores.
+class Watchdog {
+public:
+    static Watchdog &instance();
+    void arm(const char *what, double limitSeconds);
+    void disarm();
+
+private:
+    Watchdog();
+    void watch();
+    std::atomic<int64_t> deadlineMs_{0}; // 0: disarmed
+    std::atomic<const char *> what_{""};
+    std::thread thread_;
+};
+
+// Arms the watchdog for the scope's lifetime.
+class WatchdogScope {
+public:
+    WatchdogScope(const char *what, double limitSeconds) {
+        Watchdog::instance().arm(what, limitSeconds);
+    }
+    ~WatchdogScope() { Watchdog::instance().disarm(); }
+};
+
+} // namespace fourwave::reliability

@@ -1,0 +1,137 @@
+// The broken module: it runs the real routine the oscillator installed and adds its fault
+// around the call.
+#include "fake_module.h"
+
+#include <cmath>
+#include <sstream>
+#include <vector>
+
+#include "module/module.h"
+#include "module/plugs.h"
+
+extern "C" int32_t SE_ABI getModuleProperties(int32_t index, ModuleProperties *properties);
+
+namespace fourwave::reliability {
+
+namespace {
+
+uint32_t currentFaults = 0;
+
+// Lost blocks, stored inverted so that no scan of memory finds a pointer to them.
+std::vector<uintptr_t> &hiddenBlocks() {
+    static std::vector<uintptr_t> blocks;
+    return blocks;
+}
+
+class BrokenModule : public Module {
+public:
+    BrokenModule(HostCallback callback, void *hostData, uint32_t faults)
+        : Module(callback, hostData), faults_(faults) {
+        if (faults_ & FAULT_LEAKS) {
+            char *lost = new char[48];
+            hiddenBlocks().push_back(~reinterpret_cast<uintptr_t>(lost));
+        }
+    }
+
+    void open() override {
+        Module::open();
+        takeOver();
+    }
+    int32_t onPlugStateChange(SEPin *pin) override {
+        const int32_t result = Module::onPlugStateChange(pin);
+        takeOver();
+        return result;
+    }
+
+private:
+    // The module's own routine runs inside the broken one.
+    void takeOver() {
+        if (bindingRecord.process != brokenProcess) inner_ = bindingRecord.process;
+        setProcessRoutine(brokenProcess, 0, 0, 0);
+    }
+
+    static int32_t SE_ABI brokenProcess(void *object, int32_t offset, int32_t count) {
+        BrokenModule &m = *static_cast<BrokenModule *>(object);
+        if ((m.faults_ & FAULT_HANGS) && count == 7) {
+            volatile bool forever = true;
+            while (forever) {
+            }
+        }
+        if (m.faults_ & FAULT_READS_UNINITIALISED) {
+            const volatile float *stale = &m.neverSet_;
+            if (*stale > 0.5f) ++m.staleReads_;
+        }
+        if (m.faults_ & FAULT_ALLOCATES) {
+            volatile int *scratch = new int(count);
+            delete scratch;
+        }
+        const bool bound = m.buffersBound() && count > 0;
+        const float before = bound ? m.rampOut[offset] : 0.0f;
+        const int32_t result = m.inner_(object, offset, count);
+        if (!bound) return result;
+
+        if (m.faults_ & FAULT_LEAVES_UNWRITTEN) m.rampOut[offset] = before;
+        if ((m.faults_ & FAULT_OVERRUNS_ODD) && count % 2 == 1) m.sawOut[offset + count] = 0.25f;
+        if (m.faults_ & FAULT_WRITES_INPUT) {
+            float *pitch = const_cast<float *>(m.pitchIn);
+            pitch[offset] = pitch[offset] + 1.0f;
+        }
+        if (m.faults_ & FAULT_STICKY_NAN) {
+            for (int32_t i = offset; i < offset + count && !m.poisoned_; ++i)
+                m.poisoned_ = !std::isfinite(m.pitchIn[i]) || !std::isfinite(m.rampLevelIn[i]);
+            if (m.poisoned_) m.sawOut[offset + count - 1] = std::nanf("");
+        }
+        return result;
+    }
+
+    uint32_t faults_;
+    ProcessRoutine inner_ = nullptr;
+    bool poisoned_ = false;
+    float neverSet_; // deliberately left uninitialised (FAULT_READS_UNINITIALISED)
+    volatile int staleReads_ = 0;
+};
+
+extern "C" BindingRecord *SE_ABI makeBrokenModule(int32_t index, int32_t objectKind,
+                                                  HostCallback callback, void *hostData) {
+    if (index != 0 || objectKind != SE_OBJECT_KIND_MODULE) return nullptr;
+    return (new BrokenModule(callback, hostData, currentFaults))->getBindingRecord();
+}
+
+} // namespace
+
+bool setFakeFaults(const std::string &names) {
+    uint32_t faults = 0;
+    std::stringstream list(names);
+    std::string name;
+    while (std::getline(list, name, ',')) {
+        if (name == "alloc") faults |= FAULT_ALLOCATES;
+        else if (name == "leak") faults |= FAULT_LEAKS;
+        else if (name == "overrun") faults |= FAULT_OVERRUNS_ODD;
+        else if (name == "unwritten") faults |= FAULT_LEAVES_UNWRITTEN;
+        else if (name == "input") faults |= FAULT_WRITES_INPUT;
+        else if (name == "nan") faults |= FAULT_STICKY_NAN;
+        else if (name == "hang") faults |= FAULT_HANGS;
+        else if (name == "uninit") faults |= FAULT_READS_UNINITIALISED;
+        else if (name != "none" && !name.empty()) return false;
+    }
+    currentFaults = faults;
+    return true;
+}
+
+void setFakeFaults(uint32_t faults) { currentFaults = faults; }
+uint32_t fakeFaults() { return currentFaults; }
+
+host::PluginEntries fakeEntries() {
+    host::PluginEntries entries;
+    entries.getModuleProperties = getModuleProperties;
+    entries.makeModule = makeBrokenModule;
+    return entries;
+}
+
+void releaseLeakedBlocks() {
+    for (uintptr_t hidden : hiddenBlocks()) delete[] reinterpret_cast<char *>(~hidden);
+    hiddenBlocks().clear();
+    hiddenBlocks().shrink_to_fit();
+}
+
+} // namespace fourwave::reliability
