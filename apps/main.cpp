@@ -1,0 +1,448 @@
+// fourwave: the command-line host of the Fourwave oscillator. It loads a plug-in library
+// through its two exports, as the host application does, and either renders a patch to a
+// WAV file or measures steady tones of every shape (see --help).
+//
+// Exit status: 0 done; 1 a render failed (a block check or a write); 2 bad input (an option,
+// a patch file, a plug-in library), with one line on stderr naming the problem and its place.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "analysis.h"
+#include "errors.h"
+#include "patch.h"
+#include "session.h"
+#include "wav_file.h"
+
+using namespace fourwave;
+using namespace fourwave::apps;
+
+namespace {
+
+constexpr const char *kVersion = "fourwave 2.6";
+constexpr double kProgressAfterSeconds = 1.0;
+
+// ---------------------------------------------------------------------------------------------
+// Command-line values, kept as text until the patch layers are applied in order.
+
+struct RenderOptions {
+    std::string patchPath;
+    std::string outputPath;
+    std::string pluginPath;
+    bool split = false;
+    bool quiet = false;
+    std::map<std::string, std::string> values; // by patch key
+    std::map<std::string, CLI::Option *> options;
+};
+
+struct AnalyzeOptions {
+    std::string shapes = "perfect,perfect2,bright,medium,dark";
+    std::string pitches = "2,5,7,8,9";
+    std::string rate = "48000";
+    std::string csvPath;
+    std::string pluginPath;
+    CLI::Option *pluginOption = nullptr;
+};
+
+// The settings' options: key, value name, help.
+const char *const kSettingsHelp[][3] = {
+    {"shape", "NAME", "perfect, perfect2 (default), bright, medium or dark"},
+    {"freq-scale", "oct|khz", "Pitch as 1 V/octave (5 V = 440 Hz; default) or 1 V/kHz"},
+    {"fm", "off|on|half", "Follow Pitch at audio rate (on) or every second sample (half)"},
+    {"pm", "off|on", "Phase modulation by --phase times --phase-mod"},
+    {"rate", "HZ", "Sample rate (default 48000)"},
+    {"block", "N|random", "Frames per process call, 1-4096 (default 64); random: 1-1024"},
+    {"seed", "N", "Seed of the random block sizes (default 1)"},
+    {"seconds", "S", "Length of the render (default 2)"},
+};
+
+std::string splitPath(const std::string &path, const char *outputName) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        return path.substr(0, dot) + "-" + outputName + path.substr(dot);
+    return path + "-" + outputName + ".wav";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Progress and summaries
+
+class ProgressBar {
+public:
+    explicit ProgressBar(bool enabled) : enabled_(enabled && isatty(STDERR_FILENO) == 1) {}
+    void update(int64_t done, int64_t total) {
+        if (!enabled_) return;
+        const double elapsed = std::chrono::duration<double>(
+                                   std::chrono::steady_clock::now() - started_).count();
+        if (elapsed < kProgressAfterSeconds && !shown_) return;
+        if (done >= total) {
+            finish();
+            return;
+        }
+        constexpr int kWidth = 40;
+        const double fraction = total > 0 ? static_cast<double>(done) / total : 1.0;
+        const int filled = static_cast<int>(fraction * kWidth);
+        std::fprintf(stderr, "\r[%s%s] %3d%%  %.0f s left", std::string(filled, '#').c_str(),
+                     std::string(kWidth - filled, '.').c_str(), static_cast<int>(fraction * 100),
+                     fraction > 0 ? elapsed * (1 - fraction) / fraction : 0.0);
+        std::fflush(stderr);
+        shown_ = true;
+    }
+    void finish() {
+        if (!shown_) return;
+        std::fprintf(stderr, "\r\033[K");
+        std::fflush(stderr);
+        shown_ = false;
+    }
+
+private:
+    bool enabled_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+};
+
+std::string formatSeconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+    return text;
+}
+
+// Writes `content` to `path` through a temporary file in the same folder.
+void writeTextAtomically(const std::string &path, const std::string &content) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    std::string temporary = (slash == std::string::npos ? std::string("./") : folder) + "." +
+                            path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0)
+        throw UsageError(path + ": cannot write in the folder '" + folder + "': " +
+                         std::strerror(errno));
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    const bool written = ::write(fd, content.data(), content.size()) ==
+                         static_cast<ssize_t>(content.size());
+    if (close(fd) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        unlink(temporary.c_str());
+        throw RunError(path + ": cannot write the file");
+    }
+}
+
+std::unique_ptr<host::PluginLibrary> pluginFrom(const std::string &path, bool given) {
+    if (given) return loadPlugin(path, "option --plugin");
+    return loadPlugin(defaultPluginPath(),
+                      "the default plug-in (build it, or give one with --plugin PATH)");
+}
+
+// ---------------------------------------------------------------------------------------------
+// render
+
+int runRender(const RenderOptions &options, bool pluginGiven) {
+    Patch patch = defaultPatch();
+    if (!options.patchPath.empty()) applyPatchFile(patch, options.patchPath);
+    for (const auto &[key, option] : options.options)
+        if (option->count() > 0)
+            applySetting(patch, key, nlohmann::json(options.values.at(key)), "option --" + key);
+    if (patch.frames() >= INT32_MAX)
+        throw UsageError("option --seconds: " + formatSeconds(patch.seconds) + " at " +
+                         std::to_string(patch.sampleRateHz) + " Hz is more frames than a host "
+                         "clock counts");
+
+    const std::unique_ptr<host::PluginLibrary> library =
+        pluginFrom(options.pluginPath, pluginGiven);
+
+    std::vector<std::unique_ptr<WavWriter>> writers;
+    if (options.split) {
+        for (const char *name : kOutputNames)
+            writers.push_back(std::make_unique<WavWriter>(splitPath(options.outputPath, name), 1,
+                                                          patch.sampleRateHz));
+    } else {
+        writers.push_back(
+            std::make_unique<WavWriter>(options.outputPath, kOutputCount, patch.sampleRateHz));
+    }
+
+    std::vector<float> interleaved;
+    const BlockSink sink = [&](const float *const channels[kOutputCount], int32_t count) {
+        if (options.split) {
+            for (int c = 0; c < kOutputCount; ++c) writers[static_cast<size_t>(c)]->write(channels[c], count);
+            return;
+        }
+        interleaved.resize(static_cast<size_t>(count) * kOutputCount);
+        for (int32_t i = 0; i < count; ++i)
+            for (int c = 0; c < kOutputCount; ++c)
+                interleaved[static_cast<size_t>(i) * kOutputCount + c] = channels[c][i];
+        writers.front()->write(interleaved.data(), count);
+    };
+    ProgressBar bar(!options.quiet);
+    const RenderSummary summary =
+        renderPatch(*library, patch, sink, [&](int64_t done, int64_t total) { bar.update(done, total); });
+    bar.finish();
+    for (auto &writer : writers) writer->commit();
+
+    if (!options.quiet) {
+        const double audioSeconds = static_cast<double>(summary.frames) / patch.sampleRateHz;
+        std::string files = writers.front()->path();
+        if (writers.size() > 1) files += " (and the " + std::to_string(writers.size() - 1) + " other outputs)";
+        std::string sleep = "no sleep request";
+        constexpr size_t kListedSleeps = 4;
+        for (size_t i = 0; i < summary.sleepFrames.size() && i < kListedSleeps; ++i)
+            sleep = (i == 0 ? "asked to sleep at " : sleep + ", ") +
+                    formatSeconds(static_cast<double>(summary.sleepFrames[i]) / patch.sampleRateHz);
+        if (summary.sleepFrames.size() > kListedSleeps)
+            sleep += " and " + std::to_string(summary.sleepFrames.size() - kListedSleeps) +
+                     " more times";
+        char line[512];
+        std::snprintf(line, sizeof line,
+                      "fourwave: %s: %lld frames (%.3f s at %d Hz, shape %s) rendered in %.3f s, "
+                      "%.1fx real time; %s\n",
+                      files.c_str(), static_cast<long long>(summary.frames), audioSeconds,
+                      patch.sampleRateHz, shapeName(patch.shape), summary.wallSeconds,
+                      summary.wallSeconds > 0 ? audioSeconds / summary.wallSeconds : 0.0,
+                      sleep.c_str());
+        std::fputs(line, stderr);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// analyze
+
+std::vector<std::string> splitList(const std::string &text) {
+    std::vector<std::string> items;
+    std::istringstream stream(text);
+    for (std::string item; std::getline(stream, item, ',');) items.push_back(item);
+    if (items.empty()) items.emplace_back();
+    return items;
+}
+
+int runAnalyze(const AnalyzeOptions &options) {
+    std::vector<int16_t> shapes;
+    for (const std::string &name : splitList(options.shapes)) {
+        int16_t shape = 0;
+        if (!parseShape(name, &shape))
+            throw UsageError("option --shapes: '" + name +
+                             "' is not one of perfect, perfect2, bright, medium, dark");
+        shapes.push_back(shape);
+    }
+    std::vector<double> pitches;
+    for (const std::string &text : splitList(options.pitches)) {
+        double volts = 0.0;
+        if (!parseNumber(text, &volts))
+            throw UsageError("option --pitches: '" + text + "' is not a number of volts");
+        pitches.push_back(volts);
+    }
+    Patch base = defaultPatch();
+    applySetting(base, "rate", nlohmann::json(options.rate), "option --rate");
+    base.seconds = static_cast<double>(kAnalysisSettleFrames + kAnalysisFrames) / base.sampleRateHz;
+
+    const std::unique_ptr<host::PluginLibrary> library =
+        pluginFrom(options.pluginPath, options.pluginOption->count() > 0);
+
+    std::printf("Steady tones at %d Hz, all four levels and Width at 5 V. Alias to signal: the "
+                "energy off\nthe harmonics against the energy on them (lower is cleaner). DC "
+                "offset: the mean.\n\n",
+                base.sampleRateHz);
+    std::printf("%-9s %6s %9s | %-31s | %s\n", "", "", "", "alias to signal, dB",
+                "DC offset, V");
+    std::printf("%-9s %6s %9s | %7s %7s %7s %7s | %7s %7s %7s %7s\n", "shape", "pitch", "freq Hz",
+                "ramp", "saw", "pulse", "tri", "ramp", "saw", "pulse", "tri");
+
+    std::ostringstream csv;
+    csv << "shape,pitch_v,frequency_hz,output,alias_db,dc_v\n";
+    ToneAnalyser analyser;
+    for (const int16_t shape : shapes) {
+        for (const double volts : pitches) {
+            Patch patch = base;
+            patch.shape = shape;
+            patch.inputs[0] = Signal::constant(volts);
+            std::vector<float> channels[kOutputCount];
+            renderPatch(*library, patch, [&](const float *const block[kOutputCount], int32_t count) {
+                for (int c = 0; c < kOutputCount; ++c)
+                    channels[c].insert(channels[c].end(), block[c], block[c] + count);
+            });
+            const double hz = moduleFrequencyHz(static_cast<float>(volts / kVoltsPerUnit),
+                                                false, patch.sampleRateHz);
+            ToneMeasurement m[kOutputCount];
+            for (int c = 0; c < kOutputCount; ++c)
+                m[c] = analyser.measure(channels[c].data() + kAnalysisSettleFrames, hz,
+                                        patch.sampleRateHz);
+
+            std::printf("%-9s %4.1f V %9.2f |", shapeName(shape), volts, hz);
+            for (const ToneMeasurement &x : m) {
+                if (x.silent) std::printf(" %7s", "silent");
+                else std::printf(" %7.1f", x.aliasToSignalDb);
+            }
+            std::printf(" |");
+            // Below the last printed digit a mean is 0, not "-0.000".
+            for (const ToneMeasurement &x : m)
+                std::printf(" %+7.3f", std::fabs(x.dcVolts) < 0.0005 ? 0.0 : x.dcVolts);
+            std::printf("\n");
+
+            for (int c = 0; c < kOutputCount; ++c) {
+                char row[160];
+                std::snprintf(row, sizeof row, "%s,%g,%.4f,%s,%s,%.6f\n", shapeName(shape), volts,
+                              hz, kOutputNames[c],
+                              m[c].silent ? "" : std::to_string(m[c].aliasToSignalDb).c_str(),
+                              m[c].dcVolts);
+                csv << row;
+            }
+        }
+    }
+    std::fflush(stdout);
+    if (!options.csvPath.empty()) writeTextAtomically(options.csvPath, csv.str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    CLI::App app{"fourwave: hear, see and measure the Fourwave oscillator without its host "
+                 "application.\nIt loads the plug-in library through its two exports and "
+                 "drives it as the host does.",
+                 "fourwave"};
+    app.set_version_flag("--version", kVersion);
+    app.require_subcommand(1);
+    app.get_formatter()->column_width(30);
+    app.footer("Run 'fourwave render --help' or 'fourwave analyze --help' for their options.\n\n"
+               "Examples:\n"
+               "  fourwave render -o out/a440.wav --pitch 5          440 Hz, shape Perfect 2\n"
+               "  fourwave render examples/hard-sync.json -o out/sync.wav\n"
+               "  fourwave analyze --pitches 5,8,9 --csv out/alias.csv\n"
+               "  /usr/bin/python3 tools/plot.py out/a440.wav -o out/a440.png\n\n"
+               "Exit status: 0 done; 1 a render failed; 2 bad input (an option, a patch file, a "
+               "plug-in).");
+
+    // --- render ---------------------------------------------------------------------------
+    RenderOptions render;
+    CLI::App *renderCommand = app.add_subcommand(
+        "render", "Render a patch to a 4-channel float WAV (Ramp, Saw, Pulse, Triangle)");
+    renderCommand->add_option("patch", render.patchPath,
+                              "Patch file: JSON, keys as the long options (default: the "
+                              "built-in patch)")
+        ->type_name("PATCH.json");
+    for (const auto &[key, valueName, help] : kSettingsHelp)
+        render.options[key] = renderCommand
+                                  ->add_option(std::string("--") + key, render.values[key], help)
+                                  ->type_name(valueName)
+                                  ->group("Settings");
+    for (const InputKey &input : kInputKeys)
+        render.options[input.key] =
+            renderCommand
+                ->add_option(std::string("--") + input.key, render.values[input.key], input.help)
+                ->type_name("SIGNAL")
+                ->group("Inputs (volts, or a SIGNAL)");
+    renderCommand->add_option("-o,--output", render.outputPath,
+                              "WAV file to write (whole, or not at all)")
+        ->required()->type_name("OUT.wav")->group("Output");
+    renderCommand->add_flag("--split", render.split,
+                            "Four mono files instead: OUT-ramp.wav ... OUT-triangle.wav")
+        ->group("Output");
+    CLI::Option *renderPlugin =
+        renderCommand->add_option("--plugin", render.pluginPath,
+                                  "Plug-in library, either flavour (default: fourwave_sse.so "
+                                  "beside this program)")
+            ->type_name("PATH")->group("Output");
+    renderCommand->add_flag("-q,--quiet", render.quiet, "No progress bar, no summary line")
+        ->group("Output");
+    renderCommand->footer(
+        std::string("A SIGNAL is one of\n"
+                    "  5                    a constant, in volts\n"
+                    "  2:9, exp:2:9         a linear or exponential sweep over the whole render\n"
+                    "  sine:HZ:LO:HI        a sine LFO between LO and HI volts\n"
+                    "  square:HZ:LO:HI      a square LFO, HI for the first half of each period\n"
+                    "  pulse:HZ[:V[:DUTY]]  a pulse train for Sync: V volts (10) for DUTY (0.5) "
+                    "of each period\n"
+                    "  gate:T0-T1[,...]     10 V between the times (seconds), 0 V elsewhere\n"
+                    "Write a value that starts with '-' as --pitch=-2:2.\n\n"
+                    "The built-in patch: Pitch 2:9 for 2 s, shape perfect2, 48000 Hz, blocks of "
+                    "64, the four levels\nand Width at 5 V, Phase Mod 5 V, Active 10 V, other "
+                    "inputs 0 V. A patch file and then the\noptions override it. Levels beyond "
+                    "+-20 V and widths outside 0-10 V are passed on: the module\nlimits them.\n\n"
+                    "Active: like a host, the tool sends the module a plug-state event at the "
+                    "start and at every\nstep of a gate, square or pulse on Active. At 0 V the "
+                    "module winds down for one block and\nasks to sleep; it is then no longer "
+                    "processed, and its outputs hold, until Active steps again.\nThe summary "
+                    "line on stderr gives the frames, the real-time factor and the sleep "
+                    "requests.\n\n"
+                    "Examples:\n"
+                    "  fourwave render -o out/a440.wav --pitch 5 --shape dark\n"
+                    "  fourwave render examples/gated-note.json -o out/gate.wav --block random"));
+
+    // --- analyze --------------------------------------------------------------------------
+    AnalyzeOptions analyze;
+    CLI::App *analyzeCommand = app.add_subcommand(
+        "analyze", "Measure aliasing and DC offset of steady tones, by shape and pitch");
+    analyzeCommand->add_option("--shapes", analyze.shapes,
+                               "Shapes to measure (default: all five)")
+        ->type_name("NAME,...");
+    analyzeCommand->add_option("--pitches", analyze.pitches,
+                               "Pitches in volts, 1 V/octave (default 2,5,7,8,9)")
+        ->type_name("V,...");
+    analyzeCommand->add_option("--rate", analyze.rate, "Sample rate (default 48000)")
+        ->type_name("HZ");
+    analyzeCommand->add_option("--csv", analyze.csvPath,
+                               "Also write the measurements as CSV, one row per output")
+        ->type_name("OUT.csv");
+    analyze.pluginOption =
+        analyzeCommand->add_option("--plugin", analyze.pluginPath,
+                                   "Plug-in library (default: fourwave_sse.so beside this "
+                                   "program)")
+            ->type_name("PATH");
+    analyzeCommand->footer(
+        "Each tone has all four levels and Width at 5 V; 4096 frames settle, then 65536 are "
+        "measured.\n"
+        "Alias dB: the energy away from the harmonics of the fundamental (what folds back from "
+        "above\nhalf the sample rate) against the energy on them, from a Blackman-Harris "
+        "windowed FFT;\nlower is cleaner. DC V: the mean, in volts.\n\n"
+        "Examples:\n"
+        "  fourwave analyze\n"
+        "  fourwave analyze --shapes perfect,dark --pitches 6,8 --csv out/alias.csv\n"
+        "  /usr/bin/python3 tools/plot.py out/alias.csv -o out/alias.png");
+
+    // A value given twice counts as its last, as in most command lines.
+    for (CLI::App *command : {renderCommand, analyzeCommand})
+        for (CLI::Option *option : command->get_options())
+            if (option->get_expected_min() == 1 && option->get_expected_max() == 1)
+                option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        std::string command = "fourwave";
+        for (CLI::App *sub : app.get_subcommands()) command += " " + sub->get_name();
+        std::cerr << "fourwave: " << e.what() << " (see '" << command << " --help')\n";
+        return kExitUsageError;
+    }
+
+    try {
+        if (renderCommand->parsed()) return runRender(render, renderPlugin->count() > 0);
+        return runAnalyze(analyze);
+    } catch (const UsageError &e) {
+        std::cerr << "fourwave: " << e.what() << "\n";
+        return kExitUsageError;
+    } catch (const RunError &e) {
+        std::cerr << "fourwave: " << e.what() << "\n";
+        return kExitRunError;
+    }
+}
