@@ -11,11 +11,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -158,6 +156,9 @@ int runRender(const RenderOptions &options, bool pluginGiven) {
     for (const auto &[key, option] : options.options)
         if (option->count() > 0)
             applySetting(patch, key, nlohmann::json(options.values.at(key)), "option --" + key);
+    if (patch.frames() < 1)
+        throw UsageError("option --seconds: " + formatSeconds(patch.seconds) + " at " +
+                         std::to_string(patch.sampleRateHz) + " Hz is not one frame");
     if (patch.frames() >= INT32_MAX)
         throw UsageError("option --seconds: " + formatSeconds(patch.seconds) + " at " +
                          std::to_string(patch.sampleRateHz) + " Hz is more frames than a host "

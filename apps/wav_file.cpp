@@ -82,8 +82,8 @@ WavWriter::WavWriter(const std::string &path, int channels, int32_t sampleRateHz
     SF_INFO info = {};
     info.samplerate = sampleRateHz;
     info.channels = channels;
-    // WAVE_FORMAT_EXTENSIBLE, as a float file of more than two channels should be.
-    info.format = (channels > 2 ? SF_FORMAT_WAVEX : SF_FORMAT_WAV) | SF_FORMAT_FLOAT;
+    // WAVE_FORMAT_EXTENSIBLE, as a file of samples wider than 16 bits should be.
+    info.format = SF_FORMAT_WAVEX | SF_FORMAT_FLOAT;
     file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (file_ == nullptr) {
         const std::string reason = sf_strerror(nullptr);
