@@ -16,9 +16,11 @@ import glob
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import numpy as np
@@ -241,6 +243,16 @@ class Sync(CliTest):
         self.assertGreater(float(np.abs(free[2400 + period:] - free[2400:-period]).max()), 0.1)
         self.assertAlmostEqual(rising_crossing_hz(free[:, SAW], rate), 622.25, delta=0.1)
 
+    def test_sync_advance_sets_the_phase_at_each_edge(self):
+        # Edges every 240 frames (200 Hz pulses of 10 V). The new phase is Sync Advance times
+        # Sync: 0 V restarts the cycle (Saw Out at -level/2), 5 V starts it half-way (0 V).
+        for advance, expected in (("0", -0.25), ("5", 0.0), ("2.5", -0.125)):
+            data, _, _ = self.render("--pitch", "5.5", "--shape", "perfect", "--seconds", "0.1",
+                                     "--sync", "pulse:200", "--sync-advance", advance,
+                                     name=f"advance-{advance}.wav")
+            edges = data[240::240, SAW]
+            np.testing.assert_allclose(edges, expected, atol=1e-6, err_msg=f"advance {advance} V")
+
     def test_fm_follows_the_pitch_input(self):
         # FM on with a square LFO on Pitch between 4 V and 5 V: the tone alternates between
         # 220 Hz and 440 Hz every 0.1 s (5 Hz square).
@@ -383,6 +395,21 @@ class BadInput(CliTest):
         status, _, err = run("render", "--pitch", "5")
         self.assertEqual(status, 2)
         self.assertIn("--output", err)
+
+    def test_interrupted_render_leaves_nothing(self):
+        out = self.path("long.wav")
+        command = [ARGS.fourwave, "render", "-q", "--plugin", ARGS.plugin, "--seconds", "3000",
+                   "-o", out]
+        process = subprocess.Popen(command, stderr=subprocess.PIPE)
+        for _ in range(100):  # wait until the temporary file is there, at most 2 s
+            if self.leftovers():
+                break
+            time.sleep(0.02)
+        self.assertTrue(any(n.startswith(".long.wav.") for n in self.leftovers()))
+        process.send_signal(signal.SIGINT)
+        process.communicate(timeout=30)
+        self.assertEqual(process.returncode, -signal.SIGINT)
+        self.assertEqual(self.leftovers(), [])
 
     def test_existing_file_is_kept_when_the_render_is_refused(self):
         out = self.path("out.wav")
