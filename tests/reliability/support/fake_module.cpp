@@ -3,6 +3,8 @@
 #include "fake_module.h"
 
 #include <cmath>
+#include <cstddef>
+#include <new>
 #include <sstream>
 #include <vector>
 
@@ -62,8 +64,10 @@ private:
             if (*stale > 0.5f) ++m.staleReads_;
         }
         if (m.faults_ & FAULT_ALLOCATES) {
-            volatile int *scratch = new int(count);
-            delete scratch;
+            // Through a volatile pointer, so that no optimizer can elide the pair.
+            void *(*volatile allocate)(std::size_t) = &::operator new;
+            void *scratch = allocate(sizeof(int) * 4);
+            ::operator delete(scratch);
         }
         const bool bound = m.buffersBound() && count > 0;
         const float before = bound ? m.rampOut[offset] : 0.0f;
