@@ -22,6 +22,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -221,6 +222,13 @@ void runPitchConversion(benchmark::State &state) {
 // ----------------------------------------------------------------------------------------------
 // Registration.
 
+// FOURWAVE_BENCH_ITERATIONS=n fixes every benchmark's iteration count (no calibration runs),
+// for counting instructions per sample under callgrind rather than timing.
+void fixIterations(benchmark::internal::Benchmark *b) {
+    const char *text = std::getenv("FOURWAVE_BENCH_ITERATIONS");
+    if (text != nullptr && std::atoll(text) > 0) b->Iterations(std::atoll(text));
+}
+
 void registerAll() {
     const Reference references[] = {Reference::Floor, Reference::Naive};
     for (const Reference r : references) {
@@ -230,8 +238,9 @@ void registerAll() {
         });
         for (const int32_t block : kBlockSizes) b->Arg(block);
         b->ArgName("block");
+        fixIterations(b);
     }
-    benchmark::RegisterBenchmark("pitch/updatePitch", runPitchConversion);
+    fixIterations(benchmark::RegisterBenchmark("pitch/updatePitch", runPitchConversion));
 
     for (const Flavour &flavour : flavours()) {
         const host::PluginEntries entries = flavour.library->entries();
@@ -246,6 +255,7 @@ void registerAll() {
                     });
                 for (const int32_t block : kBlockSizes) b->Arg(block);
                 b->ArgName("block");
+                fixIterations(b);
             }
         }
     }
@@ -257,6 +267,7 @@ void registerAll() {
         });
         for (const int32_t n : kScaleInstances) b->Arg(n);
         b->ArgName("instances");
+        fixIterations(b);
     }
     for (const Flavour &flavour : flavours()) {
         const host::PluginEntries entries = flavour.library->entries();
@@ -269,6 +280,7 @@ void registerAll() {
                 });
             for (const int32_t n : kScaleInstances) b->Arg(n);
             b->ArgName("instances");
+            fixIterations(b);
         }
     }
 }

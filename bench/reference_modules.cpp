@@ -51,11 +51,11 @@ int32_t SE_ABI floorRoutine(void *object, int32_t blockOffset, int32_t sampleCou
     const int32_t end = blockOffset + sampleCount;
     for (int32_t i = blockOffset; i < end; ++i) {
         const float active = activePin != nullptr ? activePin->getValue() : 0.0f;
-        const float value = active == 0.0f ? 0.0f : acc.phase;
-        ramp[i] = value;
-        saw[i] = value;
-        pulse[i] = value;
-        triangle[i] = value;
+        if (active == 0.0f) {
+            ramp[i] = saw[i] = pulse[i] = triangle[i] = 0.0f;
+        } else {
+            ramp[i] = saw[i] = pulse[i] = triangle[i] = acc.phase;
+        }
         acc.advance();
     }
     m.phase = acc.phase;

@@ -1,0 +1,87 @@
+#!/usr/bin/python3
+"""Instructions per sample, by where they run: a deterministic companion to the timings.
+
+    instructions.py BENCH PLUGIN [--block N] [--filter REGEX]
+
+Runs BENCH (fourwave_bench) under callgrind with a fixed iteration count, one routine at a
+time in the steady case (and the floor and the naive oscillator), and splits the instructions
+executed per sample into: the routine's own sample loop, the module's pin path (SEPin::getValue
+and the host-call wrapper), the host's callback, and the maths library (the pitch exponential).
+Timings on a shared machine move by a nanosecond or more from run to run; these counts do not,
+so they show what a change to a sample loop did even where the clock cannot.
+"""
+
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+ITERATIONS = 200
+WARM_BLOCKS = 4  # runBlocks processes four blocks before it starts timing
+
+
+def classify(name):
+    if "Host::" in name:
+        return "host"
+    if "SEPin::getValue" in name or "SEModule_base::" in name:
+        return "pin"
+    if "pow" in name or "libm" in name:
+        return "libm"
+    if ("runBlock" in name or "process" in name or "Routine" in name or "Module::" in name):
+        return "loop"
+    return None
+
+
+def measure(bench, plugin, name, block):
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "callgrind.out")
+        env = dict(os.environ, FOURWAVE_BENCH_ITERATIONS=str(ITERATIONS))
+        subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out, bench,
+                        "--plugin=" + plugin, "--benchmark_filter=^%s(/|$)" % name],
+                       env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        text = subprocess.run(["callgrind_annotate", out], capture_output=True, text=True,
+                              check=True).stdout
+    samples = (ITERATIONS + WARM_BLOCKS) * block
+    parts = {"loop": 0.0, "pin": 0.0, "host": 0.0, "libm": 0.0}
+    for line in text.splitlines():
+        m = re.match(r"\s*([\d,]+)\s+\([^)]*\)\s+\S*?:(.*)$", line)
+        if not m:
+            continue
+        part = classify(m.group(2))
+        if part:
+            parts[part] += int(m.group(1).replace(",", "")) / samples
+    return parts
+
+
+def main():
+    args = sys.argv[1:]
+    if len(args) < 2:
+        sys.exit(__doc__)
+    bench, plugin = args[0], args[1]
+    block, pattern = 256, None
+    i = 2
+    while i < len(args):
+        if args[i] == "--block":
+            block = int(args[i + 1])
+        elif args[i] == "--filter":
+            pattern = re.compile(args[i + 1])
+        i += 2
+    flavour = os.path.basename(plugin).split(".")[0].replace("fourwave_", "")
+    names = ["reference/floor/steady/block:%d" % block, "reference/naive/steady/block:%d" % block]
+    for r in ["Perfect", "Perfect2", "Bright", "Medium", "Dark"]:
+        for suffix in ["", "Mod"]:
+            names.append("routine/%s/process%s%s/steady/block:%d" % (flavour, r, suffix, block))
+    names.append("routine/%s/processPerfectMod/fm-sweep/block:%d" % (flavour, block))
+    if pattern:
+        names = [n for n in names if pattern.search(n)]
+    print("instructions per sample (callgrind), block %d, steady case unless named" % block)
+    print("%-50s %8s %8s %8s %8s %8s" % ("benchmark", "loop", "pin", "host", "libm", "total"))
+    for name in names:
+        p = measure(bench, plugin, name, block)
+        print("%-50s %8.1f %8.1f %8.1f %8.1f %8.1f" % (name, p["loop"], p["pin"], p["host"],
+                                                     p["libm"], sum(p.values())))
+
+
+if __name__ == "__main__":
+    main()
