@@ -217,6 +217,7 @@ int compare(const std::string &linuxPath, const std::string &windowsPath, const 
     }
     const char *outputs[] = {"ramp", "saw", "pulse", "triangle"};
     int64_t totalSamples = 0, totalDiffering = 0, powSamples = 0, failures = 0, maxUlps = 0;
+    int64_t powCompared = 0, powDiffering = 0;
     for (size_t k = 0; k < lin.size(); ++k) {
         const Patch &l = lin[k], &w = win[k];
         if (l.name != w.name || l.samples.size() != w.samples.size()) {
@@ -226,6 +227,8 @@ int compare(const std::string &linuxPath, const std::string &windowsPath, const 
         int64_t powDiffers = 0;
         for (size_t i = 0; i + 1 < l.table.size() && i + 1 < w.table.size(); i += 2)
             if (bits(l.table[i + 1]) != bits(w.table[i + 1])) ++powDiffers;
+        powCompared += static_cast<int64_t>(std::min(l.table.size(), w.table.size()) / 2);
+        powDiffering += powDiffers;
         int64_t differing = 0, patchMax = 0, shown = 0;
         for (size_t i = 0; i < l.samples.size(); ++i) {
             const int64_t d = ulps(l.samples[i], w.samples[i]);
@@ -256,9 +259,10 @@ int compare(const std::string &linuxPath, const std::string &windowsPath, const 
         if (!ok) ++failures;
     }
     std::printf("%s flavour: %zu patches, %" PRId64 " samples compared, %" PRId64
-                " differ (%" PRId64 " where pow differs), at most %" PRId64 " ulps: %s\n",
+                " differ (%" PRId64 " in patches where pow differs), at most %" PRId64
+                " ulps; pow differs for %" PRId64 " of %" PRId64 " pitch conversions: %s\n",
                 flavour.c_str(), lin.size(), totalSamples, totalDiffering, powSamples, maxUlps,
-                failures == 0 ? "PASS" : "FAIL");
+                powDiffering, powCompared, failures == 0 ? "PASS" : "FAIL");
     return failures == 0 ? 0 : 1;
 }
 

@@ -384,9 +384,10 @@ int main(int argc, char **argv) {
     }
     reliability::releaseLeakedBlocks();
 
-    std::printf("soak seed %" PRIu64 ": %" PRId64 " sessions passed, %" PRId64
+    std::printf("soak%s%s%s seed %" PRIu64 ": %" PRId64 " sessions passed, %" PRId64
                 " process calls, %" PRId64 " samples, %" PRId64 " plug-state events, %" PRId64
                 " blocks with hostile values, %" PRId64 " sleep requests, %.1f s\n",
+                fake.empty() ? "" : " (broken module: ", fake.c_str(), fake.empty() ? "" : ")",
                 seed, totals.sessions, totals.processCalls, totals.samples, totals.events,
                 totals.hostileBlocks, totals.sleepRequests, seconds);
     std::printf("sessions per routine (shape x plain/mod):");
