@@ -230,7 +230,7 @@ void fixIterations(benchmark::internal::Benchmark *b) {
 }
 
 void registerAll() {
-    const Reference references[] = {Reference::Floor, Reference::Naive};
+    const Reference references[] = {Reference::Floor, Reference::Naive, Reference::Direct};
     for (const Reference r : references) {
         const std::string name = std::string("reference/") + referenceName(r) + "/steady";
         auto *b = benchmark::RegisterBenchmark(name.c_str(), [r](benchmark::State &state) {
@@ -260,7 +260,7 @@ void registerAll() {
         }
     }
 
-    for (const Reference r : references) {
+    for (const Reference r : {Reference::Floor, Reference::Naive}) {
         const std::string name = std::string("scale/ref/") + referenceName(r);
         auto *b = benchmark::RegisterBenchmark(name.c_str(), [r](benchmark::State &state) {
             runScale(state, referenceEntries(r), SHAPE_PERFECT);

@@ -28,7 +28,8 @@ def classify(name):
         return "pin"
     if "pow" in name or "libm" in name:
         return "libm"
-    if ("runBlock" in name or "process" in name or "Routine" in name or "Module::" in name):
+    if ("runBlock" in name or "process" in name or "Routine" in name or "Module::" in name or
+            "activeDirect" in name):
         return "loop"
     return None
 
@@ -68,7 +69,7 @@ def main():
             pattern = re.compile(args[i + 1])
         i += 2
     flavour = os.path.basename(plugin).split(".")[0].replace("fourwave_", "")
-    names = ["reference/floor/steady/block:%d" % block, "reference/naive/steady/block:%d" % block]
+    names = ["reference/%s/steady/block:%d" % (r, block) for r in ["floor", "naive", "direct"]]
     for r in ["Perfect", "Perfect2", "Bright", "Medium", "Dark"]:
         for suffix in ["", "Mod"]:
             names.append("routine/%s/process%s%s/steady/block:%d" % (flavour, r, suffix, block))

@@ -26,6 +26,17 @@ public:
         return 0;
     }
 
+    // SEPin::getValue's two host calls, in its order, without its two out-of-line layers.
+    float activeDirect(SEPin *pin) {
+        const float *const *address = static_cast<const float *const *>(pin->storage);
+        if (address == nullptr || *address == nullptr || hostCallback == nullptr) return 0.0f;
+        const intptr_t start = hostCallback(&bindingRecord, HOST_OP_GET_BUFFER_START_CLOCK,
+                                            pin->number, 0, nullptr, 0.0f);
+        const intptr_t now = static_cast<int32_t>(
+            hostCallback(&bindingRecord, HOST_OP_GET_SAMPLE_CLOCK, 0, 0, nullptr, 0.0f));
+        return (*address)[now - start];
+    }
+
 private:
     ProcessRoutine routine_;
 };
@@ -51,6 +62,28 @@ int32_t SE_ABI floorRoutine(void *object, int32_t blockOffset, int32_t sampleCou
     const int32_t end = blockOffset + sampleCount;
     for (int32_t i = blockOffset; i < end; ++i) {
         const float active = activePin != nullptr ? activePin->getValue() : 0.0f;
+        if (active == 0.0f) {
+            ramp[i] = saw[i] = pulse[i] = triangle[i] = 0.0f;
+        } else {
+            ramp[i] = saw[i] = pulse[i] = triangle[i] = acc.phase;
+        }
+        acc.advance();
+    }
+    m.phase = acc.phase;
+    return 0;
+}
+
+int32_t SE_ABI directRoutine(void *object, int32_t blockOffset, int32_t sampleCount) {
+    ReferenceModule &m = *static_cast<ReferenceModule *>(object);
+    SEPin *const activePin = m.getPin(ACTIVE_INPUT);
+    float *const ramp = m.rampOut;
+    float *const saw = m.sawOut;
+    float *const pulse = m.pulseOut;
+    float *const triangle = m.triangleOut;
+    Accumulator acc{m.phase, m.phaseIncrement};
+    const int32_t end = blockOffset + sampleCount;
+    for (int32_t i = blockOffset; i < end; ++i) {
+        const float active = activePin != nullptr ? m.activeDirect(activePin) : 0.0f;
         if (active == 0.0f) {
             ramp[i] = saw[i] = pulse[i] = triangle[i] = 0.0f;
         } else {
@@ -108,7 +141,9 @@ int32_t SE_ABI naiveRoutine(void *object, int32_t blockOffset, int32_t sampleCou
 
 template <Reference R>
 BindingRecord *SE_ABI makeReference(int32_t, int32_t, HostCallback callback, void *hostData) {
-    ProcessRoutine routine = R == Reference::Floor ? floorRoutine : naiveRoutine;
+    ProcessRoutine routine = R == Reference::Floor   ? floorRoutine
+                             : R == Reference::Naive ? naiveRoutine
+                                                     : directRoutine;
     auto *module = new (std::nothrow) ReferenceModule(callback, hostData, routine);
     return module != nullptr ? module->getBindingRecord() : nullptr;
 }
@@ -118,14 +153,21 @@ int32_t SE_ABI referenceProperties(int32_t, ModuleProperties *) { return 0; }
 } // namespace
 
 const char *referenceName(Reference reference) {
-    return reference == Reference::Floor ? "floor" : "naive";
+    switch (reference) {
+    case Reference::Floor: return "floor";
+    case Reference::Naive: return "naive";
+    default: return "direct";
+    }
 }
 
 host::PluginEntries referenceEntries(Reference reference) {
     host::PluginEntries entries;
     entries.getModuleProperties = referenceProperties;
-    entries.makeModule = reference == Reference::Floor ? makeReference<Reference::Floor>
-                                                        : makeReference<Reference::Naive>;
+    switch (reference) {
+    case Reference::Floor: entries.makeModule = makeReference<Reference::Floor>; break;
+    case Reference::Naive: entries.makeModule = makeReference<Reference::Naive>; break;
+    default: entries.makeModule = makeReference<Reference::Direct>; break;
+    }
     return entries;
 }
 

@@ -112,8 +112,10 @@ def build(context, best):
     flavours = sorted({k[0] for k in routine}, key=lambda f: (f != "sse", f))
 
     rows = []
-    for name in ["floor", "naive"]:
+    for name in ["floor", "naive", "direct"]:
         costs = reference.get((name, "steady"), {})
+        if not costs:
+            continue
         rows.append({"flavour": "ref", "routine": name, "case": "steady",
                      "ns": {b: costs.get(b) for b in BLOCKS},
                      "ratio": {b: costs[b] / floor[b] if b in costs and b in floor else None
