@@ -1,6 +1,9 @@
 // Module: plug table, lifecycle and routine selection.
 #include "module.h"
 
+#include <cmath>
+#include <limits>
+
 #include "dsp/routines.h"
 
 using namespace fourwave;
@@ -99,7 +102,11 @@ ProcessRoutine Module::selectRoutine() const {
 void Module::open() {
     setProcessRoutine(selectRoutine(), 0, 0, 0);
 
-    invSampleRate = 1.0f / sampleRate;
+    // A rate of 0 is a host fault; its reciprocal is the infinity that stops the oscillator,
+    // spelled out rather than divided.
+    invSampleRate = sampleRate != 0.0f
+                        ? 1.0f / sampleRate
+                        : std::copysign(std::numeric_limits<float>::infinity(), sampleRate);
     maxFrequency = sampleRate * kMaxFrequencyPerSampleRate;
     lastPitch = kInitialLastPitch;
     phase = 0.0f;

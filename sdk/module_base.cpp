@@ -48,10 +48,11 @@ void SEModule_base::handleEvent(HostEvent *event) {
     if (event == nullptr) return;
     switch (event->type) {
     case EVENT_PLUG_STATE: {
-        // A pin number outside the pin array is a host slip; ignore it rather than crash.
+        // A pin number outside the pin array, or of a pin never bound, is a host slip;
+        // ignore it rather than crash.
         const intptr_t number = reinterpret_cast<intptr_t>(event->pointer);
         if (number < 0 || number >= pinCount) return;
-        getPin(static_cast<int32_t>(number))->notifyStateChange(event->intValue);
+        if (SEPin *pin = getPin(static_cast<int32_t>(number))) pin->notifyStateChange(event->intValue);
         return;
     }
     case EVENT_TYPE_2:
@@ -163,7 +164,9 @@ void SEModule_base::setProcessRoutine(ProcessRoutine routine, int32_t word1, int
 
 SEPin *SEModule_base::getPin(int32_t number) {
     if (number < 0 || number >= pinCount) return nullptr;
-    return &pins[number];
+    // Pins beyond the described plugs stay unbound when the last description does not repeat.
+    SEPin *pin = &pins[number];
+    return pin->module != nullptr ? pin : nullptr;
 }
 
 intptr_t SEModule_base::callHost(int32_t opcode, int32_t index, int32_t value, void *pointer,

@@ -55,7 +55,7 @@ public:
     void setProcessRoutine(ProcessRoutine routine, int32_t word1, int32_t word2, int32_t word3);
     ProcessDescriptor getProcessRoutine() const { return processDescriptor; }
 
-    // The pin with that number, or null when the instance has no such pin.
+    // The pin with that number, or null when the instance has no such pin or left it unbound.
     SEPin *getPin(int32_t number);
     int32_t getPinCount() const { return pinCount; }
 

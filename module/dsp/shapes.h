@@ -212,14 +212,17 @@ struct SoftShape {
     static constexpr float kCrossfadeGain = 4.0f;   // 1 / (kHigh - kLow)
 
     struct Levels {
-        float ramp, saw, pulse, triangle; // limited
-        float rawPulse;                   // Pulse Level as read
-        float pulse10, pulse20, halfPulse; // multiples of rawPulse, formed at the read
+        float ramp, saw, pulse, triangle;  // limited to +-2
+        float pulse10, pulse20, halfPulse; // multiples of the Pulse Level as read, formed there
     };
 
+    // Beyond 1e29 (1e30 V) the edge slopes, times the largest phase the oscillator keeps
+    // (2^24), would overflow single precision; no real Pulse Level comes near it.
+    static constexpr float kLargestPulseLevel = 1e29f;
+
     static Levels take(const LevelSet &l) {
-        return Levels{l.ramp,           l.saw,           l.pulse,         l.triangle, l.rawPulse,
-                      10.0f * l.rawPulse, 20.0f * l.rawPulse, 0.5f * l.rawPulse};
+        const float p = clip(l.rawPulse, kLargestPulseLevel);
+        return Levels{l.ramp, l.saw, l.pulse, l.triangle, 10.0f * p, 20.0f * p, 0.5f * p};
     }
 
     static bool inTopBranch(float p) {

@@ -127,6 +127,20 @@ TEST(SoftShapes, PulseLevelBeyondTheLimitUsesTheRawValueForTheEdges) {
     EXPECT_NEAR(stepAt<BrightShape>(0.25f, 0.5f, kLowPitch, 1, 1, 4.0f).pulse, 2.0f, kTol);
 }
 
+TEST(SoftShapes, AnAbsurdPulseLevelStillGivesFiniteEdges) {
+    // The slopes are multiples of the Pulse Level as read; even far beyond any voltage, and at
+    // a phase left far outside the cycle by a sync advance, they stay finite.
+    for (float level : {1.7e38f, -3.4e38f, 1e30f}) {
+        for (float t : {0.0f, 0.02f, 0.47f, 0.52f, 0.97f, 1.6e7f}) {
+            EXPECT_TRUE(std::isfinite(stepAt<BrightShape>(t, 0.5f, kLowPitch, 1, 1, level).pulse));
+            EXPECT_TRUE(std::isfinite(stepAt<MediumShape>(t, 0.5f, 0.7f, 1, 1, level).pulse));
+            EXPECT_TRUE(std::isfinite(stepAt<DarkShape>(t, 0.5f, kLowPitch, 1, 1, level).pulse));
+        }
+    }
+    // Ordinary levels beyond the limit of 2 keep their raw multiples.
+    EXPECT_NEAR(stepAt<DarkShape>(0.02f, 0.5f, kLowPitch, 1, 1, 4.0f).pulse, 40.0f * 0.02f, kTol);
+}
+
 TEST(SoftShapes, CrossfadeBandAndTopBranch) {
     const float t = 0.2f; // A = 0.4
     // At the lower threshold the triangle is computed but nothing is crossfaded.

@@ -56,6 +56,18 @@ TEST(Lifecycle, OpenResetsTheOscillatorFromTheSampleRate) {
     EXPECT_EQ(m.lastRampValue, 0.0f);
 }
 
+TEST(Lifecycle, ASampleRateOfZeroStopsTheOscillatorWithoutDividing) {
+    for (float rate : {0.0f, -0.0f}) {
+        test::Patch patch;
+        patch.sampleRate = rate;
+        patch.inputs = {{PITCH_INPUT, 0.5f}, {RAMP_LEVEL_INPUT, 1.0f}};
+        auto host = test::openHost(patch);
+        const auto out = test::render(*host, 128, 64);
+        EXPECT_EQ(test::moduleOf(*host).phaseIncrement, 0.0f);
+        for (float v : out.ramp) EXPECT_TRUE(std::isfinite(v));
+    }
+}
+
 TEST(Lifecycle, DefaultSampleRateIs44100) {
     host::Host host(test::linkedEntries());
     ASSERT_TRUE(host.create());

@@ -243,16 +243,19 @@ TEST_P(PinCreation, BindsPinsFromTheDescriptions) {
     ASSERT_EQ(module.getPinCount(), static_cast<int32_t>(c.expected.size()));
     for (size_t j = 0; j < c.expected.size(); ++j) {
         const SEPin *pin = module.getPin(static_cast<int32_t>(j));
+        if (c.expected[j] == -2) {
+            EXPECT_EQ(pin, nullptr) << "pin " << j << " stays unbound";
+            EXPECT_EQ(module.pins[j].module, nullptr);
+            continue;
+        }
         ASSERT_NE(pin, nullptr);
         if (c.expected[j] >= 0) {
             EXPECT_EQ(pin->storage, &variables[static_cast<size_t>(c.expected[j])]) << "pin " << j;
             EXPECT_EQ(pin->number, static_cast<int32_t>(j));
             EXPECT_EQ(pin->datatype, DT_AUDIO);
-        } else if (c.expected[j] == -1) {
+        } else {
             EXPECT_EQ(pin->storage, &pin->internalValue) << "pin " << j;
             EXPECT_NE(pin->internalValue.address, nullptr) << "buffer from opcode 7";
-        } else {
-            EXPECT_EQ(pin->module, nullptr) << "pin " << j << " stays unbound";
         }
     }
     int64_t bufferRequests = 0;
@@ -333,6 +336,24 @@ TEST_F(PinsAndEvents, PlugStateEventReachesTheModuleWithThePinInThatState) {
     host->sendPlugState(11, STATE_RUNNING);
     ASSERT_EQ(RecordingModule::calls, std::vector<std::string>{"stateChange 11 2"});
     EXPECT_EQ(moduleOf(*host).getPin(11)->state, STATE_RUNNING);
+}
+
+TEST_F(ModuleBase, EventsForUnboundPinsAreIgnored) {
+    std::vector<float *> variables(3, nullptr);
+    for (auto &v : variables) RecordingModule::plugs.push_back(audioPlug(&v));
+    HostOptions options;
+    options.pinCount = 6; // pins 3 to 5 exist but are never bound
+    Host host(recordingEntries(), options);
+    ASSERT_TRUE(host.create());
+    host.open();
+    RecordingModule::calls.clear();
+    for (int32_t pin = 3; pin < 6; ++pin) {
+        EXPECT_EQ(moduleOf(host).getPin(pin), nullptr);
+        host.sendPlugState(pin, STATE_RUNNING);
+    }
+    EXPECT_TRUE(RecordingModule::calls.empty());
+    host.sendPlugState(2, STATE_RUNNING);
+    EXPECT_EQ(RecordingModule::calls.size(), 1u);
 }
 
 TEST_F(PinsAndEvents, OneOffStateIsVisibleDuringTheNotificationOnly) {
