@@ -9,6 +9,7 @@
 //                                                   processed block by block (64 samples)
 //   pitch/updatePitch                               the pitch conversion alone, a new value
 //                                                   every call (the FM Enable worst case)
+//   lean/<flavour|ref>/<routine>/steady/block:256   the same behind a minimal host callback
 // Each reports the items (samples) processed; ns per sample is the inverse of the rate.
 // scripts/bench turns the JSON output into the table.
 //
@@ -26,6 +27,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host.h"
@@ -220,6 +222,44 @@ void runPitchConversion(benchmark::State &state) {
 }
 
 // ----------------------------------------------------------------------------------------------
+// The same instances behind a minimal host callback: the stand-in host's callback counts and
+// logs every call, so its two calls per sample cost far more than a lean host's would. These
+// runs answer the same opcodes with the same values (pin count 20, clocks 0 in a block at
+// offset 0) and nothing else, to show the routines against a floor whose host calls are as
+// cheap as they get. The stand-in host still creates, binds and drives the instance.
+
+intptr_t SE_ABI leanCallback(void *, int32_t opcode, int32_t, int32_t, void *, float) {
+    return opcode == HOST_OP_GET_PIN_COUNT ? 20 : 0;
+}
+
+constexpr int kLeanSlots = 8;
+MakeModuleFunction leanTargets[kLeanSlots];
+int leanSlotsUsed = 0;
+
+template <int K>
+BindingRecord *SE_ABI makeLean(int32_t index, int32_t kind, HostCallback, void *hostData) {
+    return leanTargets[K](index, kind, leanCallback, hostData);
+}
+
+template <int... K>
+MakeModuleFunction leanMaker(int slot, std::integer_sequence<int, K...>) {
+    constexpr MakeModuleFunction makers[] = {makeLean<K>...};
+    return makers[slot];
+}
+
+// The entries with makeModule routed through a lean callback; null when the slots run out.
+bool leanEntries(const host::PluginEntries &entries, host::PluginEntries *lean) {
+    if (leanSlotsUsed == kLeanSlots) return false;
+    const int slot = leanSlotsUsed++;
+    leanTargets[slot] = entries.makeModule;
+    *lean = entries;
+    lean->makeModule = leanMaker(slot, std::make_integer_sequence<int, kLeanSlots>{});
+    return true;
+}
+
+constexpr int32_t kLeanBlock = 256;
+
+// ----------------------------------------------------------------------------------------------
 // Registration.
 
 // FOURWAVE_BENCH_ITERATIONS=n fixes every benchmark's iteration count (no calibration runs),
@@ -257,6 +297,30 @@ void registerAll() {
                 b->ArgName("block");
                 fixIterations(b);
             }
+        }
+    }
+
+    for (const Reference r : {Reference::Floor, Reference::Naive}) {
+        host::PluginEntries lean;
+        if (!leanEntries(referenceEntries(r), &lean)) continue;
+        const std::string name = std::string("lean/ref/") + referenceName(r) + "/steady";
+        auto *b = benchmark::RegisterBenchmark(name.c_str(), [lean](benchmark::State &state) {
+            runBlocks(state, lean, SHAPE_PERFECT, false, Case::Steady);
+        });
+        b->Arg(kLeanBlock)->ArgName("block");
+        fixIterations(b);
+    }
+    for (const Flavour &flavour : flavours()) {
+        host::PluginEntries lean;
+        if (!leanEntries(flavour.library->entries(), &lean)) continue;
+        for (const Routine &routine : kRoutines) {
+            const std::string name = "lean/" + flavour.name + "/" + routine.name + "/steady";
+            auto *b = benchmark::RegisterBenchmark(
+                name.c_str(), [lean, routine](benchmark::State &state) {
+                    runBlocks(state, lean, routine.shape, routine.modulated, Case::Steady);
+                });
+            b->Arg(kLeanBlock)->ArgName("block");
+            fixIterations(b);
         }
     }
 
