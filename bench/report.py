@@ -66,6 +66,7 @@ def split(best):
     """routine[(flavour, routine, case)][block], reference[(name, case)][block],
     scale[(flavour, routine)][instances], pitch."""
     routine, reference, scale = defaultdict(dict), defaultdict(dict), defaultdict(dict)
+    lean = {}
     pitch = None
     for name, ns in best.items():
         parts = name.split("/")
@@ -76,9 +77,11 @@ def split(best):
             reference[(parts[1], parts[2])][int(last.split(":")[1])] = ns
         elif parts[0] == "scale":
             scale[(parts[1], parts[2])][int(last.split(":")[1])] = ns
+        elif parts[0] == "lean":
+            lean[(parts[1], parts[2])] = ns
         elif parts[0] == "pitch":
             pitch = ns
-    return routine, reference, scale, pitch
+    return routine, reference, scale, lean, pitch
 
 
 def fmt(ns):
@@ -106,7 +109,7 @@ def machine_line(context):
 
 
 def build(context, best):
-    routine, reference, scale, pitch = split(best)
+    routine, reference, scale, lean, pitch = split(best)
     floor = reference.get(("floor", "steady"), {})
     naive = reference.get(("naive", "steady"), {})
     flavours = sorted({k[0] for k in routine}, key=lambda f: (f != "sse", f))
@@ -146,7 +149,25 @@ def build(context, best):
                       kv[0][0] != "ref", kv[0][0] != "sse", kv[0][0],
                       ROUTINES.index(kv[0][1]) if kv[0][1] in ROUTINES else -1))],
         "targets": targets,
+        "lean": lean_rows(lean),
     }
+
+
+def lean_rows(lean):
+    """The steady case at block 256 behind a minimal host callback, against its own floor."""
+    floor, naive = lean.get(("ref", "floor")), lean.get(("ref", "naive"))
+    rows = []
+    references = ["floor", "naive", "direct"]
+    for (flavour, name), ns in sorted(lean.items(), key=lambda kv: (
+            kv[0][0] != "ref", kv[0][0] != "sse", kv[0][0],
+            ROUTINES.index(kv[0][1]) if kv[0][1] in ROUTINES else references.index(kv[0][1]))):
+        work = ns - floor if floor else None
+        naive_work = naive - floor if floor and naive else None
+        rows.append({"flavour": flavour, "routine": name, "ns": ns,
+                     "ratio": ns / floor if floor else None,
+                     "work_over_naive_work": work / naive_work
+                     if work is not None and naive_work and naive_work > 0 else None})
+    return rows
 
 
 def check_targets(routine, floor, naive, pitch, flavours):
@@ -235,6 +256,30 @@ def print_text(result, markdown):
     if result["pitch_conversion_ns"] is not None:
         out.append("pitch conversion alone (updatePitch, a new value each call): %.2f ns" %
                    result["pitch_conversion_ns"])
+        out.append("")
+
+    if result["lean"]:
+        if markdown:
+            out.append("Behind a minimal host callback (steady, block 256): ns per sample, ratio"
+                       " to that run's floor, and the work above the floor over the naive"
+                       " oscillator's.")
+            out.append("")
+            out.append("| flavour | routine | ns/sample | ratio to floor | work / naive's work |")
+            out.append("|---|---|---:|---:|---:|")
+        else:
+            out.append("behind a minimal host callback (steady, block 256):")
+            out.append("%-6s %-19s %10s %8s %12s" % ("flav", "routine", "ns/sample", "ratio",
+                                                    "work/naive"))
+        for row in result["lean"]:
+            cells = (fmt(row["ns"]), "%.2f" % row["ratio"] if row["ratio"] else "-",
+                     "%.1f" % row["work_over_naive_work"] if row["work_over_naive_work"]
+                     else "-")
+            if markdown:
+                out.append("| %s | %s | %s | %s | %s |" % ((row["flavour"], row["routine"]) +
+                                                          cells))
+            else:
+                out.append("%-6s %-19s %10s %8s %12s" % ((row["flavour"], row["routine"]) +
+                                                        cells))
         out.append("")
 
     if markdown:
