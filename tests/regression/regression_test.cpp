@@ -133,6 +133,8 @@ float levelAt(const RegressionPatch &patch, int32_t plug, int32_t n) {
     if (k == 1 && (n / 900) % 5 == 3) return -2.5f;
     if (patch.hostileInputs && k == 3 && (n / 250) % 9 == 4) return kNaN;
     if (patch.hostileInputs && k == 0 && (n / 250) % 9 == 6) return kInf;
+    if (patch.hostileInputs && k == 2 && (n / 250) % 9 == 2) return 1.0e30f; // absurd pulse
+    if (patch.hostileInputs && k == 2 && (n / 250) % 9 == 8) return -kInf;
     return kBase[k] * (1.0f + 0.5f * ramp01(n, 64));
 }
 
