@@ -112,6 +112,7 @@ float pitchAt(const RegressionPatch &patch, int32_t n) {
         if (n % 512 < 70) return kThresholdValues[(n / 512) % 8];
         return sweep;
     case PitchSignal::Khz:
+        if (n % 1000 >= 800) return 0.0f; // increment 0: a frozen phase that sync moves
         return -0.3f + 0.8f * triangle01(held, 2048);
     case PitchSignal::Hostile:
         switch ((n / 400) % 8) {
@@ -140,6 +141,8 @@ float levelAt(const RegressionPatch &patch, int32_t plug, int32_t n) {
 
 float widthAt(const RegressionPatch &patch, int32_t n) {
     if (patch.hostileInputs && n % 1000 < 5) return kNaN;
+    if (n % 2000 < 30) return 0.0f;                             // the limits themselves
+    if (n % 2000 >= 1820 && n % 2000 < 1850) return 1.0f;
     if (n % 2000 < 200) return 0.03f;                           // overlapping edge zones
     if (n % 2000 > 1850) return 0.97f;
     return -0.1f + 1.2f * triangle01(n, 1024);                  // in and outside (0, 1)
@@ -154,11 +157,17 @@ float syncAt(const RegressionPatch &patch, int32_t n) {
     return 0.0f;
 }
 
-float syncThresholdAt(int32_t n) { return (n / 1000) % 2 == 0 ? 0.0f : 0.4f; }
+// The third value is the phase an edge of 0.8 leaves with an advance of 0.3: with a frozen
+// phase, the next edge meets a phase exactly at the threshold.
+float syncThresholdAt(int32_t n) {
+    static constexpr float kThresholds[] = {0.0f, 0.4f, 0.0f, 0.3f * 0.8f};
+    return kThresholds[(n / 500) % 4];
+}
 
 float syncAdvanceAt(const RegressionPatch &patch, int32_t n) {
     if (patch.hostileInputs && (n / 1000) % 3 == 2) return 3.0e7f; // a phase beyond 2^24
-    return (n / 1500) % 2 == 0 ? 0.0f : 0.3f;
+    static constexpr float kAdvances[] = {0.0f, 0.3f, -0.7f};      // negative: phase below 0
+    return kAdvances[(n / 1500) % 3];
 }
 
 float phaseAt(const RegressionPatch &patch, int32_t n) {
