@@ -186,17 +186,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     TRACE("sample rate %g, block size %d\n", rate, blockSize);
     setSampleRate(h, rate);
     h.setBlockSize(blockSize);
-    h.setChoice(SHAPE_SETTING, in.setting());
-    h.setChoice(FM_MODE_SETTING, in.setting());
-    h.setChoice(PM_MODE_SETTING, in.setting());
-    h.setChoice(FREQ_SCALE_SETTING, in.setting());
+    const int16_t shape = in.setting(), fm = in.setting(), pm = in.setting();
+    const int16_t freqScale = in.setting();
+    h.setChoice(SHAPE_SETTING, shape);
+    h.setChoice(FM_MODE_SETTING, fm);
+    h.setChoice(PM_MODE_SETTING, pm);
+    h.setChoice(FREQ_SCALE_SETTING, freqScale);
     for (int32_t plug : reliability::kInputPlugs) h.fill(plug, in.value());
-    TRACE("pins %d, callback %s, shape %d fm %d pm %d scale %d\n", static_cast<int>(options.pinCount),
-          options.nullCallback ? "none" : "yes", h.record() ? static_cast<int>(*static_cast<int16_t *>(h.descriptions()[SHAPE_SETTING].variable)) : 0,
-          static_cast<int>(*static_cast<int16_t *>(h.descriptions()[FM_MODE_SETTING].variable)),
-          static_cast<int>(*static_cast<int16_t *>(h.descriptions()[PM_MODE_SETTING].variable)),
-          static_cast<int>(*static_cast<int16_t *>(h.descriptions()[FREQ_SCALE_SETTING].variable)));
-    for (int32_t plug : reliability::kInputPlugs) TRACE("input %d = %g\n", plug, h.buffer(plug)[0]);
+    TRACE("pins %d, callback %s, shape %d, fm %d, pm %d, freq scale %d\n",
+          static_cast<int>(options.pinCount), options.nullCallback ? "none" : "yes", shape, fm, pm,
+          freqScale);
+    for (int32_t plug : reliability::kInputPlugs)
+        TRACE("input %d = %g\n", plug, static_cast<double>(h.buffer(plug)[0]));
     bool opened = false;
     if (in.u8() != 0x0F) {
         h.open();

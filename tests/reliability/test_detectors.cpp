@@ -59,6 +59,13 @@ TEST(Detectors, AllocationInProcessIsReported) {
     EXPECT_TRUE(reported(*host, "heap calls during the process call"));
 }
 
+TEST(Detectors, AllocationInEventDeliveryIsReported) {
+    auto host = openBroken(reliability::FAULT_ALLOCATES);
+    host->clearViolations();
+    host->sendPlugState(ACTIVE_INPUT, STATE_RUNNING);
+    EXPECT_TRUE(reported(*host, "heap calls during the delivery"));
+}
+
 TEST(Detectors, OverrunOnOddCountsIsReported) {
     auto host = openBroken(reliability::FAULT_OVERRUNS_ODD);
     host->process(0, 64);

@@ -175,6 +175,30 @@ TEST(HostileInputsKnownFault, HugeFinitePulseLevelGivesFiniteOutputs) {
     }
 }
 
+// Within a block: Perfect 2 reads its levels at every sample, so a NaN level reaches only that
+// sample's output; the other shapes hold a level read until the next 16-sample refresh (in a
+// 64-sample block at samples 0, 8, 24, 40 and 56), so a NaN read at sample 8 is gone from
+// sample 24 on.
+TEST(HostileInputs, NonFiniteLevelReachesOnlyTheSamplesThatUseIt) {
+    for (const Routine &r : kRoutines) {
+        for (int32_t plug : {RAMP_LEVEL_INPUT, SAW_LEVEL_INPUT, PULSE_LEVEL_INPUT,
+                             TRIANGLE_LEVEL_INPUT}) {
+            auto host = openPatched(r);
+            host->buffer(plug)[8] = kNaN;
+            processChecked(*host, 0, 64);
+            const int32_t lastAffected = r.shape == SHAPE_PERFECT2 ? 8 : 23;
+            for (int32_t output : reliability::kOutputPlugs) {
+                for (int32_t i = 0; i < 64; ++i) {
+                    if (i >= 8 && i <= lastAffected) continue;
+                    EXPECT_TRUE(std::isfinite(host->buffer(output)[i]))
+                        << routineName(r) << ", level plug " << plug << ", output " << output
+                        << ", sample " << i;
+                }
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Sample rates a host should never send: no crash, finite outputs.
 

@@ -40,12 +40,20 @@ public:
         takeOver();
     }
     int32_t onPlugStateChange(SEPin *pin) override {
+        if (faults_ & FAULT_ALLOCATES) allocateAndFree();
         const int32_t result = Module::onPlugStateChange(pin);
         takeOver();
         return result;
     }
 
 private:
+    // Through a volatile pointer, so that no optimizer can elide the pair.
+    static void allocateAndFree() {
+        void *(*volatile allocate)(std::size_t) = &::operator new;
+        void *scratch = allocate(sizeof(int) * 4);
+        ::operator delete(scratch);
+    }
+
     // The module's own routine runs inside the broken one.
     void takeOver() {
         if (bindingRecord.process != brokenProcess) inner_ = bindingRecord.process;
@@ -63,12 +71,7 @@ private:
             const volatile float *stale = &m.neverSet_;
             if (*stale > 0.5f) ++m.staleReads_;
         }
-        if (m.faults_ & FAULT_ALLOCATES) {
-            // Through a volatile pointer, so that no optimizer can elide the pair.
-            void *(*volatile allocate)(std::size_t) = &::operator new;
-            void *scratch = allocate(sizeof(int) * 4);
-            ::operator delete(scratch);
-        }
+        if (m.faults_ & FAULT_ALLOCATES) allocateAndFree();
         const bool bound = m.buffersBound() && count > 0;
         const float before = bound ? m.rampOut[offset] : 0.0f;
         const int32_t result = m.inner_(object, offset, count);

@@ -12,7 +12,7 @@
 namespace fourwave::reliability {
 
 enum FakeFault : uint32_t {
-    FAULT_ALLOCATES = 1u << 0,       // a heap allocation in every process call
+    FAULT_ALLOCATES = 1u << 0,       // a heap allocation in every process call and event
     FAULT_LEAKS = 1u << 1,           // a block per instance that nothing frees
     FAULT_OVERRUNS_ODD = 1u << 2,    // one sample past the block when the count is odd
     FAULT_LEAVES_UNWRITTEN = 1u << 3, // the block's first Ramp Out sample left as it was
