@@ -67,7 +67,7 @@ struct HostCall {
 struct HostOptions {
     intptr_t pinCount = 20;        // the answer to opcode 14
     int32_t bufferFrames = 4096;   // samples per plug buffer
-    bool checkBlocks = true;       // marker, guard-zone and input checks on every process call
+    bool checkBlocks = true;       // marker, guard-zone, input and heap checks on every call
     bool logCalls = true;          // keep HostCall records (per-sample clock queries excepted)
     intptr_t sleepAnswer = 0;      // the answer to a sleep request (opcode 10)
     bool nullCallback = false;     // create the instance without a host callback
@@ -84,8 +84,7 @@ int64_t audioCallHeapCalls();
 int64_t liveHeapBlocks();
 // Bytes of heap in use as the allocator reports them (0 where it reports nothing).
 int64_t heapBytesInUse();
-// Which allocation functions the counts see, for reports: "new/delete+malloc/free",
-// "new/delete" or "sanitizer allocator hooks".
+// Which allocation functions the counts see, in words, for reports.
 const char *heapCountingScope();
 
 class Host {
