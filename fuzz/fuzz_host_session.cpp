@@ -66,7 +66,10 @@ public:
     uint32_t u32() { return u16() | (static_cast<uint32_t>(u16()) << 16); }
     int32_t i32() { return static_cast<int32_t>(u32()); }
     float f32() {
-        const uint32_t bits = u32();
+        uint32_t bits = u32();
+        // The host marks unwritten output samples with a NaN of its own; a level carrying that
+        // very NaN to an output would look unwritten, so inputs never hold it.
+        if (bits == host::Host::kUnwrittenMarkerBits) bits ^= 1u;
         float value;
         std::memcpy(&value, &bits, sizeof value);
         return value;
