@@ -150,7 +150,32 @@ def build(context, best):
                       ROUTINES.index(kv[0][1]) if kv[0][1] in ROUTINES else -1))],
         "targets": targets,
         "lean": lean_rows(lean),
+        "against": against_rows(routine, lean),
     }
+
+
+def against_rows(routine, lean):
+    """Each routine of a flavour 'X-REV' (an earlier revision, scripts/bench --against) beside
+    the same routine of flavour 'X', same case and block, same run."""
+    rows = []
+    for (flavour, r, c), old in sorted(routine.items()):
+        if "-" not in flavour:
+            continue
+        base = flavour.split("-")[0]
+        new = routine.get((base, r, c), {})
+        for b in BLOCKS:
+            if b in old and b in new:
+                rows.append({"flavour": base, "revision": flavour.split("-", 1)[1], "routine": r,
+                             "case": c, "block": b, "old_ns": old[b], "new_ns": new[b],
+                             "change": new[b] / old[b] - 1.0})
+    for (flavour, r), old in sorted(lean.items()):
+        if "-" not in flavour or (flavour.split("-")[0], r) not in lean:
+            continue
+        new = lean[(flavour.split("-")[0], r)]
+        rows.append({"flavour": flavour.split("-")[0], "revision": flavour.split("-", 1)[1],
+                     "routine": r, "case": "lean", "block": 256, "old_ns": old, "new_ns": new,
+                     "change": new / old - 1.0})
+    return rows
 
 
 def lean_rows(lean):
@@ -300,6 +325,23 @@ def print_text(result, markdown):
             out.append("%-6s %-19s" % (s["flavour"], s["routine"]) +
                        "".join("%10s" % c for c in cells))
     out.append("")
+
+    if result["against"]:
+        if markdown:
+            out.append("Against the earlier revision, same run: ns per sample before and after.")
+            out.append("")
+            out.append("| flavour | routine | case | block | before | after | change |")
+            out.append("|---|---|---|---:|---:|---:|---:|")
+        else:
+            out.append("against the earlier revision (same run):")
+        for a in result["against"]:
+            cells = (a["flavour"], a["routine"], a["case"], a["block"], fmt(a["old_ns"]),
+                     fmt(a["new_ns"]), "%+.1f%%" % (100 * a["change"]))
+            if markdown:
+                out.append("| %s | %s | %s | %d | %s | %s | %s |" % cells)
+            else:
+                out.append("%-6s %-19s %-11s %5d %8s -> %8s %8s" % cells)
+        out.append("")
 
     by_target = defaultdict(list)
     for check in result["targets"]:
