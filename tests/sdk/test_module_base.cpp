@@ -144,7 +144,7 @@ TEST_F(ModuleBase, OpcodesReachTheirVirtuals) {
 }
 
 TEST_F(ModuleBase, DescribePlugPassesTheHostRecordOnAndAnswersWhetherThePlugExists) {
-    int variable = 0;
+    float *variable = nullptr; // the host writes a buffer address here
     RecordingModule::plugs = {audioPlug(&variable)};
     Host host(recordingEntries());
     ASSERT_TRUE(host.create());
@@ -200,7 +200,7 @@ TEST_F(ModuleBase, SetProcessRoutineNotifiesExactlyWhenTheRoutineChanges) {
 }
 
 TEST_F(ModuleBase, WithoutAHostCallbackEveryHostCallAnswersZero) {
-    int variable = 0;
+    float *variable = nullptr; // the host writes a buffer address here
     RecordingModule::plugs = {audioPlug(&variable)};
     RecordingModule module(nullptr, nullptr);
     module.setProcessRoutine(otherRoutine, 0, 0, 0);
