@@ -21,14 +21,6 @@
 // extremes, thresholds), below 64 a raw float (4 more bytes), otherwise a plain value in
 // [-2, 2]. A setting value is a byte: below 0xF0 it is taken mod 6, otherwise an i16 follows.
 //
-// Three faults of the module are known and not mended yet (docs/RELIABILITY.md); until they
-// are, the session steps around them unless FOURWAVE_FUZZ_KNOWN_FAULTS is set, so that fuzzing
-// goes on finding new ones: a sample rate of exactly 0 (a division by zero in open) is not
-// sent, nor a plug-state event for a pin the host counts beyond the module's twenty (a pin
-// without an owner); and Pulse Out is left out of the finiteness check of a block whose Pulse
-// Level holds a finite value beyond 1e36 (the soft shapes' edge slopes overflow). Their
-// reproducers are in fuzz/known-faults/, replayed under the known-fault label.
-//
 // It fails (abort, so libFuzzer keeps the input) on: any block-check violation of the host
 // (unwritten sample, write outside the block or into a guard zone, changed input, heap call in
 // a process call or event delivery); a non-finite output while every input sample of the block
@@ -135,23 +127,6 @@ bool verbose() {
         if (verbose()) std::fprintf(stderr, __VA_ARGS__);                                     \
     } while (0)
 
-bool avoidKnownFaults() {
-    static const bool avoid = std::getenv("FOURWAVE_FUZZ_KNOWN_FAULTS") == nullptr;
-    return avoid;
-}
-
-void setSampleRate(host::Host &h, float rate) {
-    if (rate == 0.0f && avoidKnownFaults()) return;
-    h.setSampleRate(rate);
-}
-
-// A plug-state event for a pin the host counts but the module does not describe.
-bool toUnboundPin(intptr_t pin, intptr_t pinCount) {
-    return avoidKnownFaults() && pin >= NUM_PLUGS && pin < pinCount;
-}
-
-bool avoidKnownFaults();
-
 void checkBlock(host::Host &h, int32_t offset, int32_t count, bool opened) {
     if (!opened) {
         // The empty routine before open writes nothing: only unwritten samples are expected.
@@ -162,10 +137,7 @@ void checkBlock(host::Host &h, int32_t offset, int32_t count, bool opened) {
     }
     if (!h.violations().empty()) fail(h.violations().front());
     if (count > 0 && reliability::blockInputsFinite(h, offset, count)) {
-        const bool knownOverflow =
-            avoidKnownFaults() && reliability::holdsOverflowingPulseLevel(h, offset, count);
-        const std::string bad =
-            reliability::firstNonFiniteOutput(h, offset, count, knownOverflow ? PULSE_OUTPUT : -1);
+        const std::string bad = reliability::firstNonFiniteOutput(h, offset, count);
         if (!bad.empty())
             fail("non-finite output from finite inputs, block at " + std::to_string(offset) +
                  "+" + std::to_string(count) + ": " + bad);
@@ -187,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const float rate = in.value();
     const int32_t blockSize = in.i32();
     TRACE("sample rate %g, block size %d\n", rate, blockSize);
-    setSampleRate(h, rate);
+    h.setSampleRate(rate);
     h.setBlockSize(blockSize);
     const int16_t shape = in.setting(), fm = in.setting(), pm = in.setting();
     const int16_t freqScale = in.setting();
@@ -224,7 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             const int32_t state = static_cast<int8_t>(in.u8());
             const int32_t offset = in.u16() % kFrames;
             TRACE("plug state pin %d state %d at %d\n", pin, state, offset);
-            if (!toUnboundPin(pin, options.pinCount)) h.sendPlugState(pin, state, offset);
+            h.sendPlugState(pin, state, offset);
             break;
         }
         case 2: {
@@ -239,7 +211,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                                 ? (pointer & 1 ? reinterpret_cast<void *>(harmlessCall) : nullptr)
                                 : reinterpret_cast<void *>(pointer);
             const int32_t offset = in.u16() % kFrames;
-            if (event.type == EVENT_PLUG_STATE && toUnboundPin(pointer, options.pinCount)) break;
             TRACE("event type %d pointer %ld value %d extra %d at %d\n", event.type,
                   static_cast<long>(pointer), event.intValue, event.extra, offset);
             h.deliverEvent(event, offset);
@@ -249,7 +220,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             const int32_t opcode = in.i32(), index = in.i32(), value = in.i32();
             const float opt = in.value();
             const uint8_t pointerKind = in.u8() % 3;
-            if (opcode == MODULE_OP_SET_SAMPLE_RATE && opt == 0.0f && avoidKnownFaults()) break;
             if (opcode == MODULE_OP_CLOSE) {
                 if (h.close() != 1) fail("close did not answer 1");
                 return 0;
@@ -293,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         case 7: {
             const float rate = in.value();
             TRACE("sample rate %g\n", rate);
-            setSampleRate(h, rate);
+            h.setSampleRate(rate);
             break;
         }
         case 8: {

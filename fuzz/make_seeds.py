@@ -125,20 +125,19 @@ def main():
             f.write(data)
     print(f'{len(seeds)} seeds written to {out_dir}')
 
-    # Reproducers of the module's known faults (replayed with FOURWAVE_FUZZ_KNOWN_FAULTS=1).
-    known_dir = os.path.join(os.path.dirname(out_dir), 'known-faults')
-    os.makedirs(known_dir, exist_ok=True)
-    known = {
+    # Inputs that once found a fault of the module, kept as past crashers.
+    crashers_dir = os.path.join(os.path.dirname(out_dir), 'crashers')
+    os.makedirs(crashers_dir, exist_ok=True)
+    crashers = {
         'sample-rate-zero': header(rate=val(ZERO)) + process(0, 64),
         'plug-state-event-for-unbound-pin': header(pins=25) + plug_state(20, 1) + process(0, 64),
         'pulse-level-overflow-dark': (header(shape=4) + region(7, 0, 512, raw(-1.7e38)) +
                                       process(0, 128)),
     }
-    for name, data in known.items():
-        with open(os.path.join(known_dir, name), 'wb') as f:
+    for name, data in crashers.items():
+        with open(os.path.join(crashers_dir, name), 'wb') as f:
             f.write(data)
-    print(f'{len(known)} known-fault reproducers written to {known_dir}')
-
+    print(f'{len(crashers)} past crashers written to {crashers_dir}')
 
 if __name__ == '__main__':
     main()

@@ -42,14 +42,6 @@ std::string firstNonFiniteOutput(host::Host &host, int32_t offset, int32_t count
     return "";
 }
 
-bool holdsOverflowingPulseLevel(host::Host &host, int32_t offset, int32_t count) {
-    const float *data = host.buffer(7); // Pulse Level
-    if (data == nullptr) return false;
-    for (int32_t i = offset; i < offset + count; ++i)
-        if (std::isfinite(data[i]) && std::fabs(data[i]) > kOverflowingPulseLevel) return true;
-    return false;
-}
-
 namespace {
 int64_t nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(

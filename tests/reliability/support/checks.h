@@ -27,15 +27,6 @@ bool blockInputsFinite(host::Host &host, int32_t offset, int32_t count);
 std::string firstNonFiniteOutput(host::Host &host, int32_t offset, int32_t count,
                                  int32_t skipPlug = -1);
 
-// A known fault of the module, not mended yet (docs/RELIABILITY.md): in the Bright, Medium and
-// Dark shapes the edge slopes are 10 and 20 times the Pulse Level as read, before its +-2
-// limit, so a finite Pulse Level beyond about 1.7e37 overflows them and Pulse Out carries an
-// infinity or NaN. True when a block holds such a Pulse Level sample: the soak and the fuzz
-// target then leave Pulse Out out of their finiteness check, and a test under the known-fault
-// label keeps the fault in view.
-bool holdsOverflowingPulseLevel(host::Host &host, int32_t offset, int32_t count);
-constexpr float kOverflowingPulseLevel = 1e36f;
-
 // Aborts the program, naming what was under way, when an armed call lasts longer than the
 // limit. One thread, started on the first use; arming and disarming are two atomic stores.
 class Watchdog {
