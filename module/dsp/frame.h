@@ -74,6 +74,19 @@ int32_t runBlock(Module &m, int32_t blockOffset, int32_t sampleCount) {
     const float syncThreshold = m.syncThresholdIn[blockOffset];
     const float syncAdvance = m.syncAdvanceIn[blockOffset];
     SEPin *const activePin = m.getPin(fourwave::ACTIVE_INPUT);
+    // The host binds the buffers before it processes and never during a process call, so
+    // their addresses are read once here: read through the module inside the loop, they
+    // would be reloaded after every sample's host calls, which may (as far as the compiler
+    // knows) have changed the module.
+    float *const rampOut = m.rampOut;
+    float *const sawOut = m.sawOut;
+    float *const pulseOut = m.pulseOut;
+    float *const triangleOut = m.triangleOut;
+    const float *const pitchIn = m.pitchIn;
+    const float *const widthIn = m.widthIn;
+    const float *const syncIn = m.syncIn;
+    const float *const phaseIn = m.phaseIn;
+    const float *const phaseModIn = m.phaseModIn;
     EdgeMemory memory{m.lastPulseSign, m.lastRampValue};
     int32_t pitchPosition = blockOffset;
     int32_t phasePosition = blockOffset;
@@ -86,27 +99,27 @@ int32_t runBlock(Module &m, int32_t blockOffset, int32_t sampleCount) {
         // A missing Active pin reads as 0: the instance stays silent rather than crash.
         const float active = activePin != nullptr ? activePin->getValue() : 0.0f;
         if (active == 0.0f) {
-            m.rampOut[i] = 0.0f;
-            m.sawOut[i] = 0.0f;
-            m.pulseOut[i] = 0.0f;
-            m.triangleOut[i] = 0.0f;
+            rampOut[i] = 0.0f;
+            sawOut[i] = 0.0f;
+            pulseOut[i] = 0.0f;
+            triangleOut[i] = 0.0f;
             osc.advancePhase();
             continue;
         }
 
         if constexpr (!Shape::kLevelsEverySample)
             if (isLevelRefreshSample(remaining)) levels = Shape::take(m.readLevels(i));
-        Mod::frequencyStep(osc, m.pitchIn, pitchPosition, remaining);
-        osc.processSyncEdge(m.syncIn[i], syncThreshold, syncAdvance);
-        const float t = Mod::waveformPhase(osc.phase, m.phaseIn, m.phaseModIn, phasePosition);
+        Mod::frequencyStep(osc, pitchIn, pitchPosition, remaining);
+        osc.processSyncEdge(syncIn[i], syncThreshold, syncAdvance);
+        const float t = Mod::waveformPhase(osc.phase, phaseIn, phaseModIn, phasePosition);
 
         // The crossfade pitch is the value the increment in force was computed from.
         const Outputs out =
-            Shape::step(levels, memory, t, m.widthIn[i], osc.lastPitch, osc.phaseIncrement);
-        m.rampOut[i] = out.ramp;
-        m.sawOut[i] = out.saw;
-        m.pulseOut[i] = out.pulse;
-        m.triangleOut[i] = out.triangle;
+            Shape::step(levels, memory, t, widthIn[i], osc.lastPitch, osc.phaseIncrement);
+        rampOut[i] = out.ramp;
+        sawOut[i] = out.saw;
+        pulseOut[i] = out.pulse;
+        triangleOut[i] = out.triangle;
         osc.advancePhase();
     }
 
