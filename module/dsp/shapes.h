@@ -52,23 +52,29 @@ struct PerfectShape {
     struct Levels {
         float ramp, saw, pulse, triangle;
         float halfPulse; // from the Pulse Level as read, before the limit
+        // Level not zero (a NaN is not zero), settled once per read: each sample then tests
+        // a flag instead of comparing a float, whose operand would have to be reloaded after
+        // every sample's host calls (no floating-point register survives a call).
+        bool rampOn, sawOn, pulseOn, triangleOn;
     };
 
     static Levels take(const LevelSet &l) {
-        return Levels{l.ramp, l.saw, l.pulse, l.triangle, 0.5f * l.rawPulse};
+        return Levels{l.ramp,         l.saw,         l.pulse,         l.triangle,
+                      0.5f * l.rawPulse,
+                      l.ramp != 0.0f, l.saw != 0.0f, l.pulse != 0.0f, l.triangle != 0.0f};
     }
 
     static Outputs step(const Levels &l, EdgeMemory &, float t, float width, float, float) {
         Outputs out;
-        out.ramp = l.ramp == 0.0f ? 0.0f : (0.5f - t) * l.ramp;
-        out.saw = l.saw == 0.0f ? 0.0f : -((0.5f - t) * l.saw);
-        if (l.pulse != 0.0f && widthInRange(width)) {
+        out.ramp = !l.rampOn ? 0.0f : (0.5f - t) * l.ramp;
+        out.saw = !l.sawOn ? 0.0f : -((0.5f - t) * l.saw);
+        if (l.pulseOn && widthInRange(width)) {
             const float high = t <= width ? l.halfPulse : -l.halfPulse;
             out.pulse = high - (width - 0.5f) * l.pulse;
         } else {
             out.pulse = 0.0f;
         }
-        if (l.triangle != 0.0f) {
+        if (l.triangleOn) {
             const float u = 2.0f * t;
             if (u <= 0.5f)
                 out.triangle = u * l.triangle;
@@ -214,6 +220,7 @@ struct SoftShape {
     struct Levels {
         float ramp, saw, pulse, triangle;  // limited to +-2
         float pulse10, pulse20, halfPulse; // multiples of the Pulse Level as read, formed there
+        bool rampOn, sawOn, pulseOn, triangleOn; // level not zero, as in PerfectShape::Levels
     };
 
     // Beyond 1e29 (1e30 V) the edge slopes, times the largest phase the oscillator keeps
@@ -222,7 +229,9 @@ struct SoftShape {
 
     static Levels take(const LevelSet &l) {
         const float p = clip(l.rawPulse, kLargestPulseLevel);
-        return Levels{l.ramp, l.saw, l.pulse, l.triangle, 10.0f * p, 20.0f * p, 0.5f * p};
+        return Levels{l.ramp,         l.saw,         l.pulse,         l.triangle,
+                      10.0f * p,      20.0f * p,     0.5f * p,
+                      l.ramp != 0.0f, l.saw != 0.0f, l.pulse != 0.0f, l.triangle != 0.0f};
     }
 
     static bool inTopBranch(float p) {
@@ -257,7 +266,7 @@ struct SoftShape {
     static Outputs step(const Levels &l, EdgeMemory &, float t, float width, float p, float) {
         Outputs out;
         float clipped = 0.0f;
-        if (l.triangle != 0.0f || p >= Edges::kLow) {
+        if (l.triangleOn || p >= Edges::kLow) {
             clipped = clip(unitTriangle(t), kTriangleClip);
             out.triangle = clipped * l.triangle;
         } else {
@@ -272,18 +281,18 @@ struct SoftShape {
         }
 
         const float x = rampArgument(t);
-        out.ramp = l.ramp == 0.0f ? 0.0f : (0.5f - x) * l.ramp;
-        out.saw = l.saw == 0.0f ? 0.0f : -((0.5f - x) * l.saw);
-        out.pulse = l.pulse != 0.0f && widthInRange(width)
+        out.ramp = !l.rampOn ? 0.0f : (0.5f - x) * l.ramp;
+        out.saw = !l.sawOn ? 0.0f : -((0.5f - x) * l.saw);
+        out.pulse = l.pulseOn && widthInRange(width)
                         ? pulseEdge(l, t, width) - (width - 0.5f) * l.pulse
                         : 0.0f;
 
         if (p > Edges::kLow) {
             const float a = p - Edges::kLow;
             const float b = Edges::kHigh - p;
-            if (l.pulse != 0.0f) out.pulse = (a * clipped * l.pulse + b * out.pulse) * kCrossfadeGain;
-            if (l.saw != 0.0f) out.saw = (a * clipped * l.saw + b * out.saw) * kCrossfadeGain;
-            if (l.ramp != 0.0f) out.ramp = (b * out.ramp - a * clipped * l.ramp) * kCrossfadeGain;
+            if (l.pulseOn) out.pulse = (a * clipped * l.pulse + b * out.pulse) * kCrossfadeGain;
+            if (l.sawOn) out.saw = (a * clipped * l.saw + b * out.saw) * kCrossfadeGain;
+            if (l.rampOn) out.ramp = (b * out.ramp - a * clipped * l.ramp) * kCrossfadeGain;
         }
         return out;
     }
