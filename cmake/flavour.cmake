@@ -1,9 +1,11 @@
 # Floating-point flags of the two flavours, for every target of the build, tests included, so
 # that what the tests check is what the plug-in computes.
 #   sse: scalar SSE, every intermediate rounded to single precision.
-#   x87: the x87 unit; intermediates of one expression keep its precision, and a value is
-#        rounded whenever it is stored in a float variable (-ffloat-store), so that no state
-#        carries extended precision from sample to sample.
+#   x87: the x87 unit, with every stored float rounded to single precision (-ffloat-store),
+#        so that no state carries extended precision from sample to sample. With GCC 12 in
+#        C++, -ffloat-store also rounds the intermediates of an expression (C++ has no
+#        -fexcess-precision=standard before GCC 13), so this flavour's outputs match the SSE
+#        flavour's on the same libm; the tests still allow the x87 flavour a few ulps.
 # Never fast-math, never contraction into fused multiply-adds: outputs are defined bit for bit.
 string(TOLOWER "${FOURWAVE_FLAVOUR}" FOURWAVE_FLAVOUR)
 if(FOURWAVE_FLAVOUR STREQUAL "sse")
