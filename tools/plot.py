@@ -97,7 +97,7 @@ def plot_render(path, out, cycles):
         heading += f"; first cycles at {rate / period:.1f} Hz"
     fig.suptitle(heading)
     for c in range(channels):
-        wave, spec = axes[c]
+        wave, spectrogram = axes[c]
         wave.plot(t_ms, volts[start : start + length, c], lw=1.0, color="C0")
         wave.set_ylabel(f"{names[c]}\nvolts")
         wave.grid(alpha=0.3)
@@ -110,15 +110,16 @@ def plot_render(path, out, cycles):
             nfft = 2048 if rate >= 32000 else 1024
             # Exact silences (a gated note) are -inf dB: drawn as the floor, without a warning.
             with np.errstate(divide="ignore"):
-                spec.specgram(signal, NFFT=nfft, Fs=rate, noverlap=nfft * 3 // 4,
-                              window=np.blackman(nfft), scale="dB", vmin=-120, cmap="magma",
-                              mode="magnitude")
+                spectrogram.specgram(signal, NFFT=nfft, Fs=rate, noverlap=nfft * 3 // 4,
+                                     window=np.blackman(nfft), scale="dB", vmin=-120,
+                                     cmap="magma", mode="magnitude")
         else:
-            spec.text(0.5, 0.5, "silent", ha="center", va="center", transform=spec.transAxes)
-        spec.set_ylim(0, rate / 2)
-        spec.set_ylabel("Hz")
+            spectrogram.text(0.5, 0.5, "silent", ha="center", va="center",
+                             transform=spectrogram.transAxes)
+        spectrogram.set_ylim(0, rate / 2)
+        spectrogram.set_ylabel("Hz")
         if c == channels - 1:
-            spec.set_xlabel("time (s)")
+            spectrogram.set_xlabel("time (s)")
     fig.tight_layout()
     fig.savefig(out, dpi=90)
 
