@@ -1,6 +1,8 @@
 // The library's two exports and its load notification. A host finds the module through
 // getModuleProperties and creates instances with makeModule; everything after creation goes
 // through the instance's binding record.
+#include "exports.h"
+
 #include <new>
 
 #include "module.h"

@@ -5,9 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-extern "C" int32_t SE_ABI getModuleProperties(int32_t index, ModuleProperties *properties);
-extern "C" BindingRecord *SE_ABI makeModule(int32_t index, int32_t objectKind,
-                                           HostCallback hostCallback, void *hostData);
+#include "module/exports.h"
 
 namespace fourwave::test {
 

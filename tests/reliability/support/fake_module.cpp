@@ -8,10 +8,9 @@
 #include <sstream>
 #include <vector>
 
+#include "module/exports.h"
 #include "module/module.h"
 #include "module/plugs.h"
-
-extern "C" int32_t SE_ABI getModuleProperties(int32_t index, ModuleProperties *properties);
 
 namespace fourwave::reliability {
 
