@@ -426,6 +426,50 @@ TEST_F(PinsAndEvents, GetValueReadsTheElementTheHostClockPointsAt) {
     EXPECT_EQ(log.back().opcode, HOST_OP_GET_SAMPLE_CLOCK);
 }
 
+// The host's clocks are 32-bit sample counts that wrap; a 64-bit host may hand them over
+// sign- or zero-extended. Whatever the extension, every sample of a block must read its own
+// element, also when the clock passes 2^31 or wraps past 2^32 inside the block.
+struct ClockCase {
+    const char *name;
+    uint32_t bufferStart;
+    bool signExtended;
+};
+
+TEST_F(PinsAndEvents, GetValueTakesTheClocksAsWrapping32BitCounts) {
+    constexpr int32_t kBlock = 64;
+    const ClockCase cases[] = {
+        {"start at 0", 0u, false},
+        {"start below 2^31, zero-extended", 0x7FFFFFE0u, false},
+        {"start below 2^31, sign-extended", 0x7FFFFFE0u, true},
+        {"start below 2^32, zero-extended", 0xFFFFFFE0u, false},
+        {"start below 2^32, sign-extended", 0xFFFFFFE0u, true},
+        {"start at 2^31 exactly, sign-extended", 0x80000000u, true},
+    };
+    std::vector<float> buffer(kBlock);
+    for (int32_t k = 0; k < kBlock; ++k) buffer[static_cast<size_t>(k)] = 100.0f + k;
+    variables[2] = buffer.data();
+    SEPin *pin = moduleOf(*host).getPin(2);
+    ASSERT_NE(pin, nullptr);
+
+    for (const ClockCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto extend = [&c](uint32_t clock) {
+            return c.signExtended ? static_cast<intptr_t>(static_cast<int32_t>(clock))
+                                  : static_cast<intptr_t>(clock);
+        };
+        for (int32_t k = 0; k < kBlock; ++k) {
+            const uint32_t now = c.bufferStart + static_cast<uint32_t>(k); // wraps like the host
+            host->answerOverride = [&](const fourwave::host::HostCall &call, intptr_t &answer) {
+                if (call.opcode == HOST_OP_GET_BUFFER_START_CLOCK) answer = extend(c.bufferStart);
+                else if (call.opcode == HOST_OP_GET_SAMPLE_CLOCK) answer = extend(now);
+                else return false;
+                return true;
+            };
+            ASSERT_EQ(pin->getValue(), 100.0f + k) << "sample " << k;
+        }
+    }
+}
+
 TEST_F(PinsAndEvents, PinSendsAndQueryCarryThePinNumber) {
     SEPin *pin = moduleOf(*host).getPin(5);
     host->clearLog();
