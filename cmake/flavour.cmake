@@ -13,6 +13,12 @@ if(FOURWAVE_FLAVOUR STREQUAL "sse")
   set(FOURWAVE_FLAVOUR_DEFINE FOURWAVE_FLAVOUR_SSE)
 elseif(FOURWAVE_FLAVOUR STREQUAL "x87")
   set(FOURWAVE_FP_FLAGS -mfpmath=387 -ffloat-store)
+  # The 32-bit x87 builds are for processors without SSE: say so explicitly, so that no
+  # toolchain default (-march, a distribution's -msse2) can bring an SSE or MMX instruction in.
+  # The x86-64 build cannot: its calling convention passes floats in SSE registers.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    list(APPEND FOURWAVE_FP_FLAGS -mno-sse -mno-sse2 -mno-mmx -mno-3dnow)
+  endif()
   set(FOURWAVE_FLAVOUR_DEFINE FOURWAVE_FLAVOUR_X87)
 else()
   message(FATAL_ERROR "FOURWAVE_FLAVOUR must be sse or x87, not '${FOURWAVE_FLAVOUR}'")
