@@ -1,120 +1,22 @@
-// The stand-in host: callback answers, plug binding, checked process calls.
+// The stand-in host's platform-neutral core: plug binding, the callback answers, event
+// delivery and the block driver. Loading a library by path (library.cpp) and the block checks
+// (checks.cpp, heap_count.cpp) stand apart, so that a host which links the module directly
+// (the WebAssembly build) shares this part unchanged.
 #include "host.h"
-#include "heap_count.h"
+#include "checks.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 namespace fourwave::host {
 
 namespace {
 
-thread_local bool audioCallUnderWay = false;
-
-// Marks the calling thread as inside an audio call for the scope's lifetime; its heap calls
-// are counted meanwhile (heap_count.cpp).
-class AudioCallScope {
-public:
-    AudioCallScope() : previous_(audioCallUnderWay), previousCounting_(heapCountingAudio) {
-        audioCallUnderWay = true;
-        heapCountingAudio = true;
-    }
-    ~AudioCallScope() {
-        audioCallUnderWay = previous_;
-        heapCountingAudio = previousCounting_;
-    }
-
-private:
-    bool previous_;
-    bool previousCounting_;
-};
-
-// The host's own answers to callbacks are not the instance's work: not counted.
-class HostAnswerScope {
-public:
-    HostAnswerScope() : previous_(heapCountingAudio) { heapCountingAudio = false; }
-    ~HostAnswerScope() { heapCountingAudio = previous_; }
-
-private:
-    bool previous_;
-};
-
 constexpr size_t kEventQueueCapacity = 256;
 
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-float markerValue() {
-    float value;
-    const uint32_t bits = Host::kUnwrittenMarkerBits;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-// Guard zones of input buffers hold a pattern of their own, distinct from the output marker.
-constexpr float kInputGuardValue = -12345.678f;
-
 } // namespace
-
-bool inAudioCall() { return audioCallUnderWay; }
-
-// ---------------------------------------------------------------------------------------------
-// PluginLibrary
-
-std::unique_ptr<PluginLibrary> PluginLibrary::load(const std::string &path, std::string *error) {
-    auto fail = [&](std::string message) -> std::unique_ptr<PluginLibrary> {
-        if (error != nullptr) *error = std::move(message);
-        return nullptr;
-    };
-#if defined(_WIN32)
-    HMODULE handle = LoadLibraryA(path.c_str());
-    if (handle == nullptr)
-        return fail("cannot load '" + path + "' (error " + std::to_string(GetLastError()) + ")");
-    auto symbol = [&](const char *name) {
-        return reinterpret_cast<void *>(GetProcAddress(handle, name));
-    };
-    auto unload = [&] { FreeLibrary(handle); };
-#else
-    void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        const char *reason = dlerror();
-        return fail("cannot load '" + path + "': " + (reason != nullptr ? reason : "unknown"));
-    }
-    auto symbol = [&](const char *name) { return dlsym(handle, name); };
-    auto unload = [&] { dlclose(handle); };
-#endif
-    PluginEntries entries;
-    entries.getModuleProperties =
-        reinterpret_cast<GetModulePropertiesFunction>(symbol("getModuleProperties"));
-    entries.makeModule = reinterpret_cast<MakeModuleFunction>(symbol("makeModule"));
-    if (entries.getModuleProperties == nullptr || entries.makeModule == nullptr) {
-        unload();
-        return fail("'" + path + "' is not a plug-in: it lacks the export " +
-                    (entries.getModuleProperties == nullptr ? "getModuleProperties"
-                                                            : "makeModule"));
-    }
-    return std::unique_ptr<PluginLibrary>(
-        new PluginLibrary(reinterpret_cast<void *>(handle), entries, path));
-}
-
-PluginLibrary::~PluginLibrary() {
-#if defined(_WIN32)
-    FreeLibrary(static_cast<HMODULE>(handle_));
-#else
-    dlclose(handle_);
-#endif
-}
 
 // ---------------------------------------------------------------------------------------------
 // Host
@@ -212,13 +114,13 @@ void Host::sendPlugState(int32_t pin, int32_t state, int32_t offset) {
 void Host::deliverEvent(HostEvent event, int32_t offset) {
     if (record_ == nullptr) return;
     currentOffset_ = offset;
-    const int64_t heapCallsBefore = audioCallHeapCalls();
+    int64_t heapCalls;
     {
         AudioCallScope scope;
         record_->eventHandler(record_->object, &event);
+        heapCalls = scope.heapCalls();
     }
     currentOffset_ = 0;
-    const int64_t heapCalls = audioCallHeapCalls() - heapCallsBefore;
     if (options_.checkBlocks && heapCalls > 0)
         violations_.push_back("event of type " + std::to_string(event.type) + ": " +
                               std::to_string(heapCalls) + " heap calls during the delivery");
@@ -236,22 +138,16 @@ int32_t Host::process(int32_t offset, int32_t count) {
     if (options_.checkBlocks) prepareChecks(offset, count);
     currentOffset_ = offset;
     inProcess_ = true;
-    const int64_t heapCallsBefore = audioCallHeapCalls();
     int32_t result;
+    int64_t heapCalls;
     {
         AudioCallScope scope;
         result = record_->process(record_->object, offset, count);
+        heapCalls = scope.heapCalls();
     }
-    const int64_t heapCalls = audioCallHeapCalls() - heapCallsBefore;
     inProcess_ = false;
     currentOffset_ = 0;
-    if (options_.checkBlocks) {
-        verifyChecks(offset, count);
-        if (heapCalls > 0)
-            violations_.push_back("block at " + std::to_string(offset) + "+" +
-                                  std::to_string(count) + ": " + std::to_string(heapCalls) +
-                                  " heap calls during the process call");
-    }
+    if (options_.checkBlocks) verifyChecks(offset, count, heapCalls);
     return result;
 }
 
@@ -259,48 +155,6 @@ int32_t Host::run(int32_t count) {
     const int32_t result = process(0, count);
     advanceClock(count);
     return result;
-}
-
-void Host::prepareChecks(int32_t offset, int32_t count) {
-    const float marker = markerValue();
-    for (Buffer &buffer : buffers_) {
-        if (buffer.storage.empty()) continue;
-        buffer.snapshot = buffer.storage;
-        if (!buffer.isOutput) continue;
-        for (int32_t i = offset; i < offset + count && i < options_.bufferFrames; ++i)
-            if (i >= 0) buffer.data()[i] = marker;
-    }
-}
-
-void Host::verifyChecks(int32_t offset, int32_t count) {
-    const int32_t begin = offset + kGuardFrames;
-    const int32_t end = begin + (count > 0 ? count : 0);
-    for (size_t plug = 0; plug < buffers_.size(); ++plug) {
-        Buffer &buffer = buffers_[plug];
-        if (buffer.storage.empty()) continue;
-        const std::string where = "plug " + std::to_string(plug) + ", block at " +
-                                  std::to_string(offset) + "+" + std::to_string(count);
-        int32_t unwritten = 0, changedOutside = 0, changedInput = 0;
-        for (int32_t j = 0; j < static_cast<int32_t>(buffer.storage.size()); ++j) {
-            const uint32_t now = bitsOf(buffer.storage[static_cast<size_t>(j)]);
-            const uint32_t before = bitsOf(buffer.snapshot[static_cast<size_t>(j)]);
-            if (!buffer.isOutput) {
-                if (now != before) ++changedInput;
-            } else if (j >= begin && j < end) {
-                if (now == kUnwrittenMarkerBits) ++unwritten;
-            } else if (now != before) {
-                ++changedOutside;
-            }
-        }
-        if (unwritten > 0)
-            violations_.push_back(where + ": " + std::to_string(unwritten) + " samples unwritten");
-        if (changedOutside > 0)
-            violations_.push_back(where + ": " + std::to_string(changedOutside) +
-                                  " samples written outside the block");
-        if (changedInput > 0)
-            violations_.push_back(where + ": " + std::to_string(changedInput) +
-                                  " input samples changed");
-    }
 }
 
 int64_t Host::callCount(int32_t opcode) const {

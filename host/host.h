@@ -163,7 +163,8 @@ private:
     void bindPlugs();
     Buffer makeBuffer(bool isOutput) const;
     void prepareChecks(int32_t offset, int32_t count);
-    void verifyChecks(int32_t offset, int32_t count);
+    // Also reports the heap calls the instance made during the call (counted by the caller).
+    void verifyChecks(int32_t offset, int32_t count, int64_t heapCalls);
 
     PluginEntries entries_;
     HostOptions options_;
