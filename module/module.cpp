@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "dsp/routines.h"
+#include "routines.h"
 
 using namespace fourwave;
 

@@ -1,6 +1,6 @@
 // The oscillator module class: its twenty plugs, identity texts, lifecycle (open, plug-state
-// changes, the sleep countdown) and the choice among the ten process routines. The sample loops
-// themselves are in dsp/; this class holds the state they run on.
+// changes, the sleep countdown) and the choice among the ten process routines. The routines
+// (routines.h) run the frame of dsp/ on this class's buffers and state.
 #pragma once
 
 #include <stdint.h>
@@ -36,11 +36,6 @@ public:
 
     // --- what the sample loops use ---------------------------------------------------------
 
-    // The four level inputs at buffer index i.
-    fourwave::dsp::LevelSet readLevels(int32_t i) const {
-        return fourwave::dsp::makeLevelSet(pulseLevelIn[i], rampLevelIn[i], sawLevelIn[i],
-                                           triangleLevelIn[i]);
-    }
     // The running part of the oscillator state, for a block's locals, and back.
     fourwave::dsp::Oscillator loadOscillator() const {
         return fourwave::dsp::Oscillator{phase,        lastPitch, phaseIncrement, invSampleRate,

@@ -169,16 +169,6 @@ SEPin *SEModule_base::getPin(int32_t number) {
     return pin->module != nullptr ? pin : nullptr;
 }
 
-intptr_t SEModule_base::callHost(int32_t opcode, int32_t index, int32_t value, void *pointer,
-                                 float opt) {
-    if (hostCallback == nullptr) return 0;
-    return hostCallback(&bindingRecord, opcode, index, value, pointer, opt);
-}
-
-int32_t SEModule_base::getSampleClock() {
-    return static_cast<int32_t>(callHost(HOST_OP_GET_SAMPLE_CLOCK, 0, 0, nullptr, 0.0f));
-}
-
 intptr_t SEModule_base::addEvent(int32_t timeStamp, int32_t type, int32_t intValue,
                                  int32_t extra, void *pointer) {
     HostEvent event = {timeStamp, type, intValue, extra, pointer, nullptr};

@@ -60,8 +60,15 @@ public:
     int32_t getPinCount() const { return pinCount; }
 
     // Every host call goes through here: answers 0 without calling when there is no callback.
-    intptr_t callHost(int32_t opcode, int32_t index, int32_t value, void *pointer, float opt);
-    int32_t getSampleClock();
+    // Inline, with getSampleClock and SEPin::getValue, so that the per-sample pin read of a
+    // process routine compiles to the two callback calls themselves.
+    intptr_t callHost(int32_t opcode, int32_t index, int32_t value, void *pointer, float opt) {
+        if (hostCallback == nullptr) return 0;
+        return hostCallback(&bindingRecord, opcode, index, value, pointer, opt);
+    }
+    int32_t getSampleClock() {
+        return static_cast<int32_t>(callHost(HOST_OP_GET_SAMPLE_CLOCK, 0, 0, nullptr, 0.0f));
+    }
 
     // Queues an event with the host (HOST_OP_ADD_EVENT); the host copies it during the call.
     intptr_t addEvent(int32_t timeStamp, int32_t type, int32_t intValue, int32_t extra,
@@ -86,3 +93,17 @@ private:
     void releasePins();
     void createPins(int32_t count);
 };
+
+// SEPin::getValue needs the owner's callHost, so it is defined here, after the class.
+inline float SEPin::getValue() {
+    const float *const *bufferAddress = static_cast<const float *const *>(storage);
+    if (bufferAddress == nullptr || *bufferAddress == nullptr) return 0.0f;
+    // Clocks are 32-bit sample counts that wrap. A 64-bit host may sign- or zero-extend its
+    // answers, so only their low 32 bits count, and the offset is their difference in 32-bit
+    // wrapping arithmetic: the same element on every target, also once the clock passes 2^31.
+    const uint32_t bufferStart = static_cast<uint32_t>(
+        module->callHost(HOST_OP_GET_BUFFER_START_CLOCK, number, 0, nullptr, 0.0f));
+    const uint32_t now = static_cast<uint32_t>(module->getSampleClock());
+    // The host keeps (now - bufferStart) inside the buffer for the whole of a process call.
+    return (*bufferAddress)[static_cast<int32_t>(now - bufferStart)];
+}

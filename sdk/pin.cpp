@@ -55,16 +55,3 @@ int32_t SEPin::notifyStateChange(int32_t newState) {
     if (newState == STATE_ONE_OFF) state = STATE_STATIC;
     return result;
 }
-
-float SEPin::getValue() {
-    const float *const *bufferAddress = static_cast<const float *const *>(storage);
-    if (bufferAddress == nullptr || *bufferAddress == nullptr) return 0.0f;
-    // Clocks are 32-bit sample counts that wrap. A 64-bit host may sign- or zero-extend its
-    // answers, so only their low 32 bits count, and the offset is their difference in 32-bit
-    // wrapping arithmetic: the same element on every target, also once the clock passes 2^31.
-    const uint32_t bufferStart = static_cast<uint32_t>(
-        module->callHost(HOST_OP_GET_BUFFER_START_CLOCK, number, 0, nullptr, 0.0f));
-    const uint32_t now = static_cast<uint32_t>(module->getSampleClock());
-    // The host keeps (now - bufferStart) inside the buffer for the whole of a process call.
-    return (*bufferAddress)[static_cast<int32_t>(now - bufferStart)];
-}

@@ -35,8 +35,9 @@ public:
 
     // The DT_AUDIO value at the host's current sample clock: element (clock - buffer start)
     // of the buffer whose address the pin's storage holds. Two host calls, nothing cached.
-    // A pin without a bound buffer reads 0.0.
-    float getValue();
+    // A pin without a bound buffer reads 0.0. Defined inline in module_base.h (it needs the
+    // owner's callHost), so that a sample loop that reads a pin has no call of its own to pay.
+    inline float getValue();
 
     void *storage = nullptr;         // the module's variable, &internalValue, or null
     SEModule_base *module = nullptr; // the owning instance

@@ -1,11 +1,16 @@
 // The one per-sample frame that all ten process routines run: block-start reads, the Active
 // test, the 16-sample level refresh, the frequency step, the sync edge, the (modulated)
-// waveform phase, the shape's waveform step and the phase advance, in that order. The shape
-// and the modulation variant are compile-time policies, so a routine's loop carries no test of
-// a setting; the modulation routines pick their variant once per block.
+// waveform phase, the shape's waveform step and the phase advance, in that order.
+//
+// The frame is a template on the shape, the modulation variant and the Active source, so a
+// routine's loop carries no test of a setting. It runs on plain buffers and the oscillator
+// state and knows nothing of pins, modules or the host: the Active source is whatever answers
+// `read(i)` with the Active value of buffer index i (the module's source asks the host, a test's
+// reads a script).
 #pragma once
 
-#include "module/module.h"
+#include <stdint.h>
+
 #include "shapes.h"
 
 namespace fourwave::dsp {
@@ -27,6 +32,8 @@ enum class FollowPitch { PerBlock, EverySample, EveryPair };
 
 template <FollowPitch Follow, bool PhaseModulated>
 struct Modulation {
+    static constexpr FollowPitch kFollow = Follow;
+    static constexpr bool kPhaseModulated = PhaseModulated;
     static constexpr bool kPitchAtBlockStart = Follow == FollowPitch::PerBlock;
 
     // Read positions move only on active samples.
@@ -58,106 +65,93 @@ struct Modulation {
 
 using NoModulation = Modulation<FollowPitch::PerBlock, false>;
 
-template <class Shape, class Mod>
-int32_t runBlock(Module &m, int32_t blockOffset, int32_t sampleCount) {
-    if (!m.buffersBound()) return 0;
+// The buffers of one instance, indexed by the block's buffer positions: the twelve inputs the
+// frame reads (Active is read through the Active source) and the four outputs.
+struct FrameBuffers {
+    const float *pitch;
+    const float *width;
+    const float *sync;
+    const float *syncThreshold;
+    const float *syncAdvance;
+    const float *phase;
+    const float *phaseMod;
+    const float *pulseLevel;
+    const float *rampLevel;
+    const float *sawLevel;
+    const float *triangleLevel;
+    float *ramp;
+    float *saw;
+    float *pulse;
+    float *triangle;
+};
 
+// What the frame carries from block to block.
+struct FrameState {
+    Oscillator oscillator;
+    EdgeMemory memory;
+};
+
+// The four level inputs at buffer index i, limited.
+inline LevelSet readLevels(const FrameBuffers &b, int32_t i) {
+    return makeLevelSet(b.pulseLevel[i], b.rampLevel[i], b.sawLevel[i], b.triangleLevel[i]);
+}
+
+// One block: buffer positions blockOffset to blockOffset + sampleCount - 1.
+template <class Shape, class Mod, class ActiveSource>
+void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &activeSource,
+              int32_t blockOffset, int32_t sampleCount) {
     typename Shape::Levels levels{};
-    if constexpr (!Shape::kLevelsEverySample) levels = Shape::take(m.readLevels(blockOffset));
-    Oscillator osc = m.loadOscillator();
-    if constexpr (Mod::kPitchAtBlockStart) osc.updatePitch(m.pitchIn[blockOffset]);
+    if constexpr (!Shape::kLevelsEverySample) levels = Shape::take(readLevels(buffers, blockOffset));
+    Oscillator osc = state.oscillator;
+    if constexpr (Mod::kPitchAtBlockStart) osc.updatePitch(buffers.pitch[blockOffset]);
     if (sampleCount <= 0) {
-        m.storeOscillator(osc);
-        return 0;
+        state.oscillator = osc;
+        return;
     }
 
-    const float syncThreshold = m.syncThresholdIn[blockOffset];
-    const float syncAdvance = m.syncAdvanceIn[blockOffset];
-    SEPin *const activePin = m.getPin(fourwave::ACTIVE_INPUT);
-    // The host binds the buffers before it processes and never during a process call, so
-    // their addresses are read once here: read through the module inside the loop, they
-    // would be reloaded after every sample's host calls, which may (as far as the compiler
-    // knows) have changed the module.
-    float *const rampOut = m.rampOut;
-    float *const sawOut = m.sawOut;
-    float *const pulseOut = m.pulseOut;
-    float *const triangleOut = m.triangleOut;
-    const float *const pitchIn = m.pitchIn;
-    const float *const widthIn = m.widthIn;
-    const float *const syncIn = m.syncIn;
-    const float *const phaseIn = m.phaseIn;
-    const float *const phaseModIn = m.phaseModIn;
-    EdgeMemory memory{m.lastPulseSign, m.lastRampValue};
+    const float syncThreshold = buffers.syncThreshold[blockOffset];
+    const float syncAdvance = buffers.syncAdvance[blockOffset];
+    // The addresses are locals of the block: read through a record inside the loop, they might
+    // be reloaded after every sample's Active read, which may (as far as the compiler knows)
+    // have changed the record.
+    const FrameBuffers b = buffers;
+    EdgeMemory memory = state.memory;
     int32_t pitchPosition = blockOffset;
     int32_t phasePosition = blockOffset;
     const int32_t end = blockOffset + sampleCount;
 
     for (int32_t i = blockOffset; i < end; ++i) {
         const int32_t remaining = end - i;
-        if constexpr (Shape::kLevelsEverySample) levels = Shape::take(m.readLevels(i));
+        if constexpr (Shape::kLevelsEverySample) levels = Shape::take(readLevels(b, i));
 
-        // A missing Active pin reads as 0: the instance stays silent rather than crash.
-        const float active = activePin != nullptr ? activePin->getValue() : 0.0f;
+        const float active = activeSource.read(i);
         if (active == 0.0f) {
-            rampOut[i] = 0.0f;
-            sawOut[i] = 0.0f;
-            pulseOut[i] = 0.0f;
-            triangleOut[i] = 0.0f;
+            b.ramp[i] = 0.0f;
+            b.saw[i] = 0.0f;
+            b.pulse[i] = 0.0f;
+            b.triangle[i] = 0.0f;
             osc.advancePhase();
             continue;
         }
 
         if constexpr (!Shape::kLevelsEverySample)
-            if (isLevelRefreshSample(remaining)) levels = Shape::take(m.readLevels(i));
-        Mod::frequencyStep(osc, pitchIn, pitchPosition, remaining);
-        osc.processSyncEdge(syncIn[i], syncThreshold, syncAdvance);
-        const float t = Mod::waveformPhase(osc.phase, phaseIn, phaseModIn, phasePosition);
+            if (isLevelRefreshSample(remaining)) levels = Shape::take(readLevels(b, i));
+        Mod::frequencyStep(osc, b.pitch, pitchPosition, remaining);
+        osc.processSyncEdge(b.sync[i], syncThreshold, syncAdvance);
+        const float t = Mod::waveformPhase(osc.phase, b.phase, b.phaseMod, phasePosition);
 
         // The crossfade pitch is the value the increment in force was computed from.
         const Outputs out =
-            Shape::step(levels, memory, t, widthIn[i], osc.lastPitch, osc.phaseIncrement);
-        rampOut[i] = out.ramp;
-        sawOut[i] = out.saw;
-        pulseOut[i] = out.pulse;
-        triangleOut[i] = out.triangle;
+            Shape::step(levels, memory, t, b.width[i], osc.lastPitch, osc.phaseIncrement);
+        b.ramp[i] = out.ramp;
+        b.saw[i] = out.saw;
+        b.pulse[i] = out.pulse;
+        b.triangle[i] = out.triangle;
         osc.advancePhase();
     }
 
-    m.storeOscillator(osc);
-    m.lastPulseSign = memory.lastPulseSign;
-    m.lastRampValue = memory.lastRampValue;
-    return 0;
-}
-
-// A plain routine: the shape's frame with the pitch followed once per block.
-template <class Shape>
-int32_t SE_ABI processPlain(void *object, int32_t blockOffset, int32_t sampleCount) {
-    return runBlock<Shape, NoModulation>(*static_cast<Module *>(object), blockOffset, sampleCount);
-}
-
-// A modulation routine: the settings are constant during a block, so the variant is chosen
-// here, once, and the sample loop is the frame instantiated for it. An FM setting other than
-// Enable or Half follows the pitch per block, and PM is on only at Enable.
-template <class Shape>
-int32_t SE_ABI processModulated(void *object, int32_t blockOffset, int32_t sampleCount) {
-    Module &m = *static_cast<Module *>(object);
-    const bool pm = m.pmMode == fourwave::PM_ENABLE;
-    switch (m.fmMode) {
-    case fourwave::FM_ENABLE:
-        return pm ? runBlock<Shape, Modulation<FollowPitch::EverySample, true>>(m, blockOffset,
-                                                                                 sampleCount)
-                  : runBlock<Shape, Modulation<FollowPitch::EverySample, false>>(m, blockOffset,
-                                                                                  sampleCount);
-    case fourwave::FM_HALF:
-        return pm ? runBlock<Shape, Modulation<FollowPitch::EveryPair, true>>(m, blockOffset,
-                                                                               sampleCount)
-                  : runBlock<Shape, Modulation<FollowPitch::EveryPair, false>>(m, blockOffset,
-                                                                                sampleCount);
-    default:
-        return pm ? runBlock<Shape, Modulation<FollowPitch::PerBlock, true>>(m, blockOffset,
-                                                                              sampleCount)
-                  : runBlock<Shape, NoModulation>(m, blockOffset, sampleCount);
-    }
+    state.oscillator = osc;
+    state.memory = memory;
 }
 
 } // namespace fourwave::dsp

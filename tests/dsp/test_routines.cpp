@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "module/dsp/routines.h"
+#include "module/routines.h"
 #include "support/fixture.h"
 
 using namespace fourwave;

@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "module/dsp/routines.h"
+#include "module/routines.h"
 #include "support/fixture.h"
 
 using namespace fourwave;
