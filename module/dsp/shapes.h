@@ -44,47 +44,84 @@ inline float clip(float v, float limit) {
     return v;
 }
 
+// The four limited levels with, for each, whether it is not zero (a NaN is not zero). The
+// shapes that hold a read settle the flags once per read: each sample then tests a flag instead
+// of comparing a float, whose operand would have to be reloaded after every sample's host
+// calls (no floating-point register survives a call).
+struct LevelValues {
+    float ramp, saw, pulse, triangle;
+    bool rampOn, sawOn, pulseOn, triangleOn;
+};
+
+inline LevelValues levelValues(const LevelSet &l) {
+    return LevelValues{l.ramp,         l.saw,         l.pulse,         l.triangle,
+                       l.ramp != 0.0f, l.saw != 0.0f, l.pulse != 0.0f, l.triangle != 0.0f};
+}
+
+// The pitch band of Perfect 2 and the soft shapes: from Band::kLow up the clipped triangle
+// (clipped at +-Band::kTriangleClip) is computed whatever the Triangle Level; inside the band
+// pulse, saw and ramp crossfade into it with weights a = p - kLow and b = kHigh - p times
+// Band::kGain; in the top branch (from kHigh, or above it where Band::kTopIncludesHigh is
+// false) they are the clipped triangle times their levels.
+template <class Band>
+struct CrossfadeBand {
+    // Writes the triangle output and answers the clipped triangle (0.0 where it is not needed).
+    static float triangle(Outputs &out, const LevelValues &l, float t, float p) {
+        if (l.triangleOn || p >= Band::kLow) {
+            const float clipped = clip(unitTriangle(t), Band::kTriangleClip);
+            out.triangle = clipped * l.triangle;
+            return clipped;
+        }
+        out.triangle = 0.0f;
+        return 0.0f;
+    }
+
+    // In the top branch the three other outputs are written here and true is answered.
+    static bool top(Outputs &out, const LevelValues &l, float clipped, float p) {
+        const bool inTop = Band::kTopIncludesHigh ? p >= Band::kHigh : p > Band::kHigh;
+        if (!inTop) return false;
+        out.pulse = clipped * l.pulse;
+        out.saw = clipped * l.saw;
+        out.ramp = clipped * l.ramp;
+        return true;
+    }
+
+    // Inside the band (above kLow), the crossfade of the outputs already written; an output
+    // whose level is zero stays exactly 0.0.
+    static void fade(Outputs &out, const LevelValues &l, float clipped, float p) {
+        if (!(p > Band::kLow)) return;
+        const float a = p - Band::kLow;
+        const float b = Band::kHigh - p;
+        if (l.pulseOn) out.pulse = (a * clipped * l.pulse + b * out.pulse) * Band::kGain;
+        if (l.sawOn) out.saw = (a * clipped * l.saw + b * out.saw) * Band::kGain;
+        if (l.rampOn) out.ramp = (b * out.ramp - a * clipped * l.ramp) * Band::kGain;
+    }
+};
+
 // ---------------------------------------------------------------------------------------------
 // Perfect: the ideal waveforms, nothing rounded off.
 struct PerfectShape {
     static constexpr bool kLevelsEverySample = false;
 
     struct Levels {
-        float ramp, saw, pulse, triangle;
+        LevelValues values;
         float halfPulse; // from the Pulse Level as read, before the limit
-        // Level not zero (a NaN is not zero), settled once per read: each sample then tests
-        // a flag instead of comparing a float, whose operand would have to be reloaded after
-        // every sample's host calls (no floating-point register survives a call).
-        bool rampOn, sawOn, pulseOn, triangleOn;
     };
 
-    static Levels take(const LevelSet &l) {
-        return Levels{l.ramp,         l.saw,         l.pulse,         l.triangle,
-                      0.5f * l.rawPulse,
-                      l.ramp != 0.0f, l.saw != 0.0f, l.pulse != 0.0f, l.triangle != 0.0f};
-    }
+    static Levels take(const LevelSet &l) { return Levels{levelValues(l), 0.5f * l.rawPulse}; }
 
-    static Outputs step(const Levels &l, EdgeMemory &, float t, float width, float, float) {
+    static Outputs step(const Levels &levels, EdgeMemory &, float t, float width, float, float) {
+        const LevelValues &l = levels.values;
         Outputs out;
         out.ramp = !l.rampOn ? 0.0f : (0.5f - t) * l.ramp;
         out.saw = !l.sawOn ? 0.0f : -((0.5f - t) * l.saw);
         if (l.pulseOn && widthInRange(width)) {
-            const float high = t <= width ? l.halfPulse : -l.halfPulse;
+            const float high = t <= width ? levels.halfPulse : -levels.halfPulse;
             out.pulse = high - (width - 0.5f) * l.pulse;
         } else {
             out.pulse = 0.0f;
         }
-        if (l.triangleOn) {
-            const float u = 2.0f * t;
-            if (u <= 0.5f)
-                out.triangle = u * l.triangle;
-            else if (u <= 1.5f)
-                out.triangle = (1.0f - u) * l.triangle;
-            else
-                out.triangle = (u - 2.0f) * l.triangle;
-        } else {
-            out.triangle = 0.0f;
-        }
+        out.triangle = l.triangleOn ? unitTriangle(t) * l.triangle : 0.0f;
         return out;
     }
 };
@@ -93,37 +130,31 @@ struct PerfectShape {
 // Perfect 2: levels at audio rate, the ramp and pulse jumps softened on the sample they happen
 // (with one-sample memories), a triangle clipped at +-0.45 and, as the pitch rises, a crossfade
 // of pulse, saw and ramp into that clipped triangle.
+struct Perfect2Band {
+    static constexpr float kLow = 0.45f;  // pitch value: 311.1 Hz at 1 V/oct
+    static constexpr float kHigh = 0.75f; // 2489.0 Hz at 1 V/oct
+    static constexpr bool kTopIncludesHigh = true;
+    static constexpr float kGain = 3.334f; // about 1 / (0.75 - 0.45)
+    static constexpr float kTriangleClip = 0.45f;
+};
+
 struct Perfect2Shape {
     static constexpr bool kLevelsEverySample = true;
-    static constexpr float kTriangleClip = 0.45f;
-    static constexpr float kCrossfadeLow = 0.45f;  // pitch value: 311.1 Hz at 1 V/oct
-    static constexpr float kCrossfadeHigh = 0.75f; // 2489.0 Hz at 1 V/oct
-    static constexpr float kCrossfadeGain = 3.334f; // about 1 / (0.75 - 0.45)
+    using Band = CrossfadeBand<Perfect2Band>;
 
     using Levels = LevelSet;
     static Levels take(const LevelSet &l) { return l; }
 
-    static Outputs step(const Levels &l, EdgeMemory &memory, float t, float width, float p,
+    static Outputs step(const Levels &levels, EdgeMemory &memory, float t, float width, float p,
                         float increment) {
+        const LevelValues l = levelValues(levels);
         Outputs out;
-        float clipped = 0.0f;
-        if (l.triangle != 0.0f || p >= kCrossfadeLow) {
-            clipped = clip(unitTriangle(t), kTriangleClip);
-            out.triangle = clipped * l.triangle;
-        } else {
-            out.triangle = 0.0f;
-        }
-
-        if (p >= kCrossfadeHigh) {
-            out.pulse = clipped * l.pulse;
-            out.saw = clipped * l.saw;
-            out.ramp = clipped * l.ramp;
-            return out;
-        }
+        const float clipped = Band::triangle(out, l, t, p);
+        if (Band::top(out, l, clipped, p)) return out;
 
         // The ramp half a sample late; a rise over the previous value (the wrap) is shaped
         // to land in the middle of the jump.
-        if (l.ramp != 0.0f) {
+        if (l.rampOn) {
             const float v = (0.5f - t - 0.5f * increment) * l.ramp;
             out.ramp = v > memory.lastRampValue ? (0.5f - (increment - t + v + t)) * l.ramp : v;
             memory.lastRampValue = v;
@@ -131,9 +162,9 @@ struct Perfect2Shape {
             out.ramp = 0.0f;
         }
 
-        out.saw = l.saw == 0.0f ? 0.0f : -((0.5f - t) * l.saw);
+        out.saw = !l.sawOn ? 0.0f : -((0.5f - t) * l.saw);
 
-        if (l.pulse != 0.0f && widthInRange(width)) {
+        if (l.pulseOn && widthInRange(width)) {
             float sign = t <= width ? 0.5f : -0.5f;
             const float previous = memory.lastPulseSign;
             memory.lastPulseSign = sign;
@@ -143,13 +174,7 @@ struct Perfect2Shape {
             out.pulse = 0.0f;
         }
 
-        if (p > kCrossfadeLow) {
-            const float a = p - kCrossfadeLow;
-            const float b = kCrossfadeHigh - p;
-            if (l.pulse != 0.0f) out.pulse = (a * clipped * l.pulse + b * out.pulse) * kCrossfadeGain;
-            if (l.saw != 0.0f) out.saw = (a * clipped * l.saw + b * out.saw) * kCrossfadeGain;
-            if (l.ramp != 0.0f) out.ramp = (b * out.ramp - a * clipped * l.ramp) * kCrossfadeGain;
-        }
+        Band::fade(out, l, clipped, p);
         return out;
     }
 };
@@ -157,27 +182,39 @@ struct Perfect2Shape {
 // ---------------------------------------------------------------------------------------------
 // Bright, Medium and Dark: the ramp's wrap and both pulse edges replaced by short slopes with
 // a residual step (largest for Bright, none for Dark), a triangle clipped at +-0.46, and a
-// crossfade into it across a pitch band. The shapes differ only in the constants of `Edges`.
+// crossfade into it across a pitch band. The shapes differ only in the constants and edge
+// formulas of `Edges`.
 
 constexpr float kOneThird = 0.33333334f;
 
-struct BrightEdges {
-    static constexpr float kLow = 0.55f, kHigh = 0.8f;
-    static constexpr bool kTopIncludesHigh = true;
-    static constexpr float kRampZoneLow = 0.02f, kRampZoneHigh = 0.98f;
-    static constexpr float kRampArgMin = 0.02f, kRampArgMax = 0.98f;
-    template <class L> static float riseLate(const L &l, float t) {
-        return (l.pulse10 * t + l.pulse) * kOneThird;
-    }
-    template <class L> static float riseEarly(const L &l, float t) {
-        return (l.pulse10 * (t - 1.0f) - l.pulse) * kOneThird;
-    }
+// What the three soft shapes share of their band.
+struct SoftBand {
+    static constexpr float kGain = 4.0f; // 1 / (kHigh - kLow)
+    static constexpr float kTriangleClip = 0.46f;
+};
+
+// Bright's and Medium's falling edge: a slope of 20 x the Pulse Level through the edge with a
+// residual step of half of it, a third of the way.
+struct SteppedFall {
     template <class L> static float fall(const L &l, float t, float width) {
         return -(l.pulse20 * (t - width) + l.halfPulse) * kOneThird;
     }
 };
 
-struct MediumEdges {
+struct BrightEdges : SoftBand, SteppedFall {
+    static constexpr float kLow = 0.55f, kHigh = 0.8f;
+    static constexpr bool kTopIncludesHigh = true;
+    static constexpr float kRampZoneLow = 0.02f, kRampZoneHigh = 0.98f;
+    static constexpr float kRampArgMin = 0.02f, kRampArgMax = 0.98f;
+    template <class L> static float riseLate(const L &l, float t) {
+        return (l.pulse10 * t + l.values.pulse) * kOneThird;
+    }
+    template <class L> static float riseEarly(const L &l, float t) {
+        return (l.pulse10 * (t - 1.0f) - l.values.pulse) * kOneThird;
+    }
+};
+
+struct MediumEdges : SoftBand, SteppedFall {
     static constexpr float kLow = 0.55f, kHigh = 0.8f;
     static constexpr bool kTopIncludesHigh = false;
     static constexpr float kRampZoneLow = 0.03f, kRampZoneHigh = 0.97f;
@@ -188,12 +225,9 @@ struct MediumEdges {
     template <class L> static float riseEarly(const L &l, float t) {
         return (l.pulse20 * (t - 1.0f) - l.halfPulse) * kOneThird;
     }
-    template <class L> static float fall(const L &l, float t, float width) {
-        return -(l.pulse20 * (t - width) + l.halfPulse) * kOneThird;
-    }
 };
 
-struct DarkEdges {
+struct DarkEdges : SoftBand {
     static constexpr float kLow = 0.6f, kHigh = 0.85f;
     static constexpr bool kTopIncludesHigh = true;
     static constexpr float kRampZoneLow = 0.05f, kRampZoneHigh = 0.95f;
@@ -210,17 +244,15 @@ struct DarkEdges {
 template <class Edges>
 struct SoftShape {
     static constexpr bool kLevelsEverySample = false;
-    static constexpr float kTriangleClip = 0.46f;
     static constexpr float kRampSlope = 10.0f;      // per unit of phase, at unit level
     static constexpr float kPulseHalfWidth = 0.05f; // of a period, either side of an edge
     static constexpr float kRiseLateEnd = 0.05f;    // the rising edge spans the wrap:
     static constexpr float kRiseEarlyStart = 0.95f; // t > 0.95 and t < 0.05
-    static constexpr float kCrossfadeGain = 4.0f;   // 1 / (kHigh - kLow)
+    using Band = CrossfadeBand<Edges>;
 
     struct Levels {
-        float ramp, saw, pulse, triangle;  // limited to +-2
+        LevelValues values;                // limited to +-2
         float pulse10, pulse20, halfPulse; // multiples of the Pulse Level as read, formed there
-        bool rampOn, sawOn, pulseOn, triangleOn; // level not zero, as in PerfectShape::Levels
     };
 
     // Beyond 1e29 (1e30 V) the edge slopes, times the largest phase the oscillator keeps
@@ -229,14 +261,7 @@ struct SoftShape {
 
     static Levels take(const LevelSet &l) {
         const float p = clip(l.rawPulse, kLargestPulseLevel);
-        return Levels{l.ramp,         l.saw,         l.pulse,         l.triangle,
-                      10.0f * p,      20.0f * p,     0.5f * p,
-                      l.ramp != 0.0f, l.saw != 0.0f, l.pulse != 0.0f, l.triangle != 0.0f};
-    }
-
-    static bool inTopBranch(float p) {
-        if constexpr (Edges::kTopIncludesHigh) return p >= Edges::kHigh;
-        else return p > Edges::kHigh;
+        return Levels{levelValues(l), 10.0f * p, 20.0f * p, 0.5f * p};
     }
 
     static float rampArgument(float t) {
@@ -263,37 +288,21 @@ struct SoftShape {
         return -l.halfPulse;
     }
 
-    static Outputs step(const Levels &l, EdgeMemory &, float t, float width, float p, float) {
+    static Outputs step(const Levels &levels, EdgeMemory &, float t, float width, float p,
+                        float) {
+        const LevelValues &l = levels.values;
         Outputs out;
-        float clipped = 0.0f;
-        if (l.triangleOn || p >= Edges::kLow) {
-            clipped = clip(unitTriangle(t), kTriangleClip);
-            out.triangle = clipped * l.triangle;
-        } else {
-            out.triangle = 0.0f;
-        }
-
-        if (inTopBranch(p)) {
-            out.pulse = clipped * l.pulse;
-            out.saw = clipped * l.saw;
-            out.ramp = clipped * l.ramp;
-            return out;
-        }
+        const float clipped = Band::triangle(out, l, t, p);
+        if (Band::top(out, l, clipped, p)) return out;
 
         const float x = rampArgument(t);
         out.ramp = !l.rampOn ? 0.0f : (0.5f - x) * l.ramp;
         out.saw = !l.sawOn ? 0.0f : -((0.5f - x) * l.saw);
         out.pulse = l.pulseOn && widthInRange(width)
-                        ? pulseEdge(l, t, width) - (width - 0.5f) * l.pulse
+                        ? pulseEdge(levels, t, width) - (width - 0.5f) * l.pulse
                         : 0.0f;
 
-        if (p > Edges::kLow) {
-            const float a = p - Edges::kLow;
-            const float b = Edges::kHigh - p;
-            if (l.pulseOn) out.pulse = (a * clipped * l.pulse + b * out.pulse) * kCrossfadeGain;
-            if (l.sawOn) out.saw = (a * clipped * l.saw + b * out.saw) * kCrossfadeGain;
-            if (l.rampOn) out.ramp = (b * out.ramp - a * clipped * l.ramp) * kCrossfadeGain;
-        }
+        Band::fade(out, l, clipped, p);
         return out;
     }
 };
