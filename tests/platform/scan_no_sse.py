@@ -1,0 +1,77 @@
+#!/usr/bin/python3
+"""Scans a 32-bit x86 library's code for instructions a Pentium II (no SSE) cannot run.
+
+    scan_no_sse.py OBJDUMP FILE [--expect-sse]
+
+Disassembles every executable section with OBJDUMP and reports each instruction that names an
+SSE or AVX register (xmm, ymm, zmm, mask k), an MMX register (mm0 to mm7), or is an SSE, SSE2,
+SSE3, MMX or 3DNow! instruction without register operands of those kinds (ldmxcsr, fisttp,
+prefetchnta, emms, ...), or a later integer extension (popcnt, lzcnt, movbe, crc32, BMI). Exits
+1 when it finds any; with --expect-sse the other way round, to show that the scan finds them.
+The last line is the verdict.
+"""
+import re
+import subprocess
+import sys
+
+REGISTERS = re.compile(r"%(?:[xyz]mm\d+|mm[0-7]\b|k[0-7]\b)")
+MNEMONICS = {
+    # SSE/SSE2 state, cache control and fences
+    "ldmxcsr", "stmxcsr", "fxsave", "fxrstor", "sfence", "lfence", "mfence", "clflush",
+    "prefetchnta", "prefetcht0", "prefetcht1", "prefetcht2", "prefetchw", "movnti",
+    "maskmovq", "maskmovdqu",
+    # SSE3's x87 store
+    "fisttp", "fisttps", "fisttpl", "fisttpll", "fisttpq",
+    # MMX and 3DNow! without register operands
+    "emms", "femms",
+    # integer extensions of later processors
+    "popcnt", "lzcnt", "tzcnt", "movbe", "crc32", "andn", "bextr", "blsi", "blsmsk", "blsr",
+    "bzhi", "mulx", "pdep", "pext", "rorx", "sarx", "shlx", "shrx", "adcx", "adox",
+    "xgetbv", "xsave", "xrstor", "rdrand", "rdseed",
+}
+LINE = re.compile(r"^\s*([0-9a-f]+):\s+(\S+)\s*(.*)$")
+SYMBOL = re.compile(r"^[0-9a-f]+ <(.+)>:$")
+
+
+def main():
+    if len(sys.argv) < 3:
+        print(__doc__)
+        return 2
+    objdump, path = sys.argv[1], sys.argv[2]
+    expect_sse = "--expect-sse" in sys.argv[3:]
+    listing = subprocess.run([objdump, "-d", "--no-show-raw-insn", "-M", "att", path],
+                             check=True, capture_output=True, text=True).stdout
+    found = []
+    instructions = 0
+    symbol = "?"
+    for text in listing.splitlines():
+        match = SYMBOL.match(text)
+        if match:
+            symbol = match.group(1)
+            continue
+        match = LINE.match(text)
+        if not match:
+            continue
+        address, mnemonic, operands = match.groups()
+        if mnemonic.startswith("("):  # "(bad)": data inside code, not an instruction
+            continue
+        instructions += 1
+        base = mnemonic.split(".")[0]
+        if REGISTERS.search(operands) or base in MNEMONICS:
+            found.append(f"  {address} in {symbol}: {mnemonic} {operands}".rstrip())
+    name = path.rsplit("/", 1)[-1]
+    if instructions == 0:
+        print(f"sse scan: {name}: no instruction disassembled")
+        return 1
+    for line in found[:20]:
+        print(line)
+    if len(found) > 20:
+        print(f"  ... and {len(found) - 20} more")
+    print(f"sse scan: {name}: {instructions} instructions, {len(found)} need SSE, MMX or later")
+    if expect_sse:
+        return 0 if found else 1
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
