@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include <unistd.h>
@@ -39,12 +38,6 @@ std::string executableDirectory() {
 }
 
 bool fileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
-
-// Host-scale value of a signal at frame `frame`.
-float plugValueAt(const Signal &signal, int64_t frame, double rateHz, double seconds) {
-    return static_cast<float>(signal.voltsAt(frame, rateHz, seconds) /
-                              static_cast<double>(kVoltsPerUnit));
-}
 
 } // namespace
 
@@ -92,113 +85,27 @@ std::unique_ptr<host::PluginLibrary> loadPlugin(const std::string &path, const s
 RenderSummary renderPatch(const host::PluginLibrary &library, const Patch &patch,
                           const BlockSink &sink, const ProgressCallback &progress) {
     const auto started = std::chrono::steady_clock::now();
-    const double rateHz = patch.sampleRateHz;
-    const int64_t total = patch.frames();
-
-    host::HostOptions options;
-    options.bufferFrames = patch.blockFrames; // the checks copy whole buffers: keep them short
-    options.logCalls = false;
-    host::Host host(library.entries(), options);
-    if (!host.create()) throw RunError("the plug-in refused to create an instance");
-    host.setSampleRate(static_cast<float>(rateHz));
-    host.setBlockSize(patch.blockFrames);
-    host.setChoice(SHAPE_SETTING, patch.shape);
-    host.setChoice(FREQ_SCALE_SETTING, patch.freqScale);
-    host.setChoice(FM_MODE_SETTING, patch.fmMode);
-    host.setChoice(PM_MODE_SETTING, patch.pmMode);
-    host.open();
-
-    float *inputBuffers[kInputKeys.size()];
-    for (size_t i = 0; i < kInputKeys.size(); ++i) inputBuffers[i] = host.buffer(kInputKeys[i].plug);
-    float *outputBuffers[kOutputCount];
-    for (int c = 0; c < kOutputCount; ++c) outputBuffers[c] = host.buffer(kOutputPlugs[c]);
-
-    size_t activeIndex = 0;
-    while (kInputKeys[activeIndex].plug != ACTIVE_INPUT) ++activeIndex;
-    const Signal &active = patch.inputs[activeIndex];
-    // A host announces a connected input's state when the patch starts: static for a
-    // constant, one-off steps for a stepped signal, running for a continuous one.
-    const int32_t initialActiveState = active.kind() == Signal::Kind::Constant ? STATE_STATIC
-                                       : active.stepped()                     ? STATE_ONE_OFF
-                                                                              : STATE_RUNNING;
-
-    std::mt19937 random(patch.seed);
-    std::uniform_int_distribution<int32_t> randomBlock(1, patch.blockFrames);
-
-    RenderSummary summary;
-    bool asleep = false;
-    float held[kOutputCount] = {};
-    int64_t frame = 0;
-    int64_t sleepRequestsSeen = 0;
-    std::vector<int32_t> events;
-    float previousActive = 0.0f;
-
-    // One process call over [begin, end) of the current buffers, or the held outputs while
-    // the instance sleeps.
-    auto runSpan = [&](int32_t begin, int32_t end) {
-        if (end <= begin) return;
-        if (asleep) {
-            for (int c = 0; c < kOutputCount; ++c)
-                std::fill(outputBuffers[c] + begin, outputBuffers[c] + end, held[c]);
-            return;
-        }
-        host.process(begin, end - begin);
-        ++summary.processCalls;
-        if (!host.violations().empty())
-            throw RunError("the plug-in broke the host's block checks at frame " +
-                           std::to_string(frame + begin) + ": " + host.violations().front());
-        if (host.sleepRequests() > sleepRequestsSeen) {
-            sleepRequestsSeen = host.sleepRequests();
-            asleep = true;
-            summary.sleepFrames.push_back(frame + end);
-            for (int c = 0; c < kOutputCount; ++c) held[c] = outputBuffers[c][end - 1];
-        }
-    };
+    PatchRunner runner(library.entries(), patch);
+    if (!runner.created()) throw RunError("the plug-in refused to create an instance");
+    const int64_t total = runner.totalFrames();
 
     auto lastProgress = started;
-    while (frame < total) {
-        int32_t count = patch.randomBlocks ? randomBlock(random) : patch.blockFrames;
-        count = static_cast<int32_t>(std::min<int64_t>(count, total - frame));
-
-        for (size_t i = 0; i < kInputKeys.size(); ++i)
-            for (int32_t j = 0; j < count; ++j)
-                inputBuffers[i][j] = plugValueAt(patch.inputs[i], frame + j, rateHz, patch.seconds);
-
-        events.clear();
-        const float *activeValues = inputBuffers[activeIndex];
-        for (int32_t j = 0; j < count; ++j) {
-            const bool start = frame + j == 0;
-            if (start || (active.stepped() && activeValues[j] != previousActive)) events.push_back(j);
-            previousActive = activeValues[j];
-        }
-
-        int32_t begin = 0;
-        for (const int32_t at : events) {
-            runSpan(begin, at);
-            host.sendPlugState(ACTIVE_INPUT, frame + at == 0 ? initialActiveState : STATE_ONE_OFF,
-                               at);
-            asleep = false;
-            begin = at;
-        }
-        runSpan(begin, count);
-
-        const float *channels[kOutputCount] = {outputBuffers[0], outputBuffers[1],
-                                               outputBuffers[2], outputBuffers[3]};
-        sink(channels, count);
-        host.advanceClock(count);
-        frame += count;
+    for (;;) {
+        const int32_t count = runner.renderBlock();
+        if (!runner.failure().empty()) throw RunError(runner.failure());
+        if (count == 0) break;
+        sink(runner.outputs(), count);
 
         if (progress) {
             const auto now = std::chrono::steady_clock::now();
-            if (now - lastProgress > std::chrono::milliseconds(100) || frame == total) {
-                progress(frame, total);
+            if (now - lastProgress > std::chrono::milliseconds(100) || runner.frame() == total) {
+                progress(runner.frame(), total);
                 lastProgress = now;
             }
         }
     }
 
-    summary.frames = frame;
-    summary.sleepRequests = host.sleepRequests();
+    RenderSummary summary = runner.summary();
     summary.wallSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return summary;
