@@ -1,0 +1,12 @@
+# The SSE flavour's arithmetic in WebAssembly: f32 operations are IEEE single precision, each
+# rounded, as scalar SSE computes them, so the flavour's x86 flags go (clang refuses them for
+# wasm32, and -msse2 would turn on the SIMD proposal) while -ffp-contract=off and
+# -fno-fast-math stay. Nothing here is x86, so the 32-bit entry-point stack flag goes too.
+# Included by the top-level CMakeLists.txt after flavour.cmake, for the web preset only.
+if(NOT FOURWAVE_FLAVOUR STREQUAL "sse")
+  message(FATAL_ERROR "the WebAssembly build is the sse flavour")
+endif()
+get_directory_property(fourwave_wasm_options COMPILE_OPTIONS)
+list(REMOVE_ITEM fourwave_wasm_options -msse2 -mfpmath=sse)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "${fourwave_wasm_options}")
+set(FOURWAVE_ENTRY_FLAGS "")
