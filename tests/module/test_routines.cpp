@@ -1,6 +1,6 @@
 // The ten process routines end to end through the host: what every routine shares (block
 // partitioning, period, modulation that modulates nothing), the level refresh positions, and the
-// frequency step of FM Enable and Half.
+// frequency step of FM Enable and Half. The frame itself is tested directly in dsp/.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,26 +10,15 @@
 
 #include "module/routines.h"
 #include "support/fixture.h"
+#include "support/routines.h"
 
 using namespace fourwave;
 
 namespace {
 
-struct RoutineCase {
-    const char *name;
-    int16_t shape;
-    bool modulated;
-};
+using RoutineCase = test::RoutineRow;
+const auto &kRoutines = test::kRoutineTable;
 
-const RoutineCase kRoutines[] = {
-    {"Perfect", SHAPE_PERFECT, false},   {"PerfectMod", SHAPE_PERFECT, true},
-    {"Perfect2", SHAPE_PERFECT2, false}, {"Perfect2Mod", SHAPE_PERFECT2, true},
-    {"Bright", SHAPE_BRIGHT, false},     {"BrightMod", SHAPE_BRIGHT, true},
-    {"Medium", SHAPE_MEDIUM, false},     {"MediumMod", SHAPE_MEDIUM, true},
-    {"Dark", SHAPE_DARK, false},         {"DarkMod", SHAPE_DARK, true},
-};
-
-void PrintTo(const RoutineCase &c, std::ostream *os) { *os << c.name; }
 
 // A steady tone with every output and input in use. The modulation routines run with phase
 // modulation on but a Phase input of 0, which modulates nothing.
@@ -75,7 +64,7 @@ class EveryRoutine : public ::testing::TestWithParam<RoutineCase> {};
 
 TEST_P(EveryRoutine, RunsTheRoutineItIsNamedFor) {
     auto host = test::openHost(tonePatch(GetParam()));
-    EXPECT_EQ(host->record()->process, routineFor(GetParam().shape, GetParam().modulated));
+    EXPECT_EQ(host->record()->process, GetParam().routine);
 }
 
 TEST_P(EveryRoutine, SteadyInputsGiveTheSameSignalWhateverTheBlockSizes) {
@@ -170,11 +159,6 @@ TEST(LevelRefresh, EverySixteenSamplesCountedFromTheBlockEnd) {
         EXPECT_EQ(levelReadPositions(SHAPE_PERFECT, FM_ENABLE, c.block), c.reads) << c.block;
         EXPECT_EQ(levelReadPositions(SHAPE_PERFECT, FM_HALF, c.block), c.reads) << c.block;
     }
-}
-
-TEST(LevelRefresh, PerfectTwoReadsItsLevelsAtEverySample) {
-    const std::vector<int> reads = levelReadPositions(SHAPE_PERFECT2, FM_DISABLE, 40);
-    EXPECT_EQ(reads.size(), 40u);
 }
 
 // ---------------------------------------------------------------------------------------------
