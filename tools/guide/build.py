@@ -1,0 +1,304 @@
+#!/usr/bin/python3
+"""Build the user guide for patch builders, docs/guide/, from the real build.
+
+  build.py [--fourwave build/linux-sse/fourwave] [--out docs/guide]
+      Renders each shape and each sync and modulation example with `fourwave render`, draws
+      them with tools/plot.py, measures the shapes with `fourwave analyze`, fills the text of
+      tools/guide/guide.md.in (the alias table, the examples' settings from examples/*.json,
+      the addresses of the module's about text from module/identity.cpp) and writes
+      fourwave-guide.md, its HTML rendering fourwave-guide.html and pictures/*.png.
+  build.py --check [--fourwave ...] [--out docs/guide]
+      Builds the Markdown and HTML afresh (not the pictures) and compares them with the
+      committed ones: exit status 1, naming the files, when the guide is out of date; also
+      checks that every picture the guide shows is there.
+
+The same build gives the same bytes: the Markdown rendering is deterministic and the pictures
+are written without the plotting library's version in their metadata.
+
+Uses Debian's python3-markdown, python3-numpy, python3-matplotlib and python3-soundfile.
+"""
+
+import argparse
+import filecmp
+import html
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import markdown
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+TEMPLATE = os.path.join(HERE, "guide.md.in")
+STYLE = os.path.join(HERE, "guide.css")
+IDENTITY = os.path.join(ROOT, "module", "identity.cpp")
+EXAMPLES = os.path.join(ROOT, "examples")
+PLOT = os.path.join(ROOT, "tools", "plot.py")
+VERSION = "2.6"
+
+SHAPES = ["perfect", "perfect2", "bright", "medium", "dark"]
+# The example patches the guide shows, with their titles.
+EXAMPLES_SHOWN = {"hard-sync": "hard sync", "soft-sync": "soft sync",
+                  "fm-half": "frequency modulation at half the audio rate",
+                  "phase-mod": "phase modulation", "gated-note": "a gated note"}
+MARKDOWN_NAME = "fourwave-guide.md"
+HTML_NAME = "fourwave-guide.html"
+
+CHOICES = {
+    "shape": ("Shape", {"perfect": "Perfect", "perfect2": "Perfect 2", "bright": "Bright",
+                        "medium": "Medium", "dark": "Dark"}),
+    "fm": ("Audio Rate Frequency Modulation", {"off": "Disable", "on": "Enable",
+                                               "half": "Half"}),
+    "pm": ("Phase Modulation", {"off": "Disable", "on": "Enable"}),
+    "freq-scale": ("Freq Scale", {"oct": "1 Volt/Octave", "khz": "1 Volt/kHz"}),
+}
+INPUTS = {
+    "pitch": "Pitch", "width": "Width", "sync": "Sync", "phase": "Phase",
+    "phase-mod": "Phase Mod", "ramp-level": "Ramp Level", "saw-level": "Saw Level",
+    "pulse-level": "Pulse Level", "triangle-level": "Triangle Level",
+    "sync-threshold": "Sync Threshold", "sync-advance": "Sync Advance", "active": "Active",
+}
+# The render's own settings, not plugs.
+RENDER_KEYS = {"seconds", "rate", "block", "seed"}
+
+
+def fail(message):
+    print(f"build.py: {message}", file=sys.stderr)
+    sys.exit(2)
+
+
+def run(command, **kwargs):
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            **kwargs)
+    if result.returncode != 0:
+        fail(f"{' '.join(command)} failed ({result.returncode}):\n{result.stderr}")
+    return result.stdout
+
+
+# ---------------------------------------------------------------------------------------------
+# The text
+
+def identity_addresses():
+    with open(IDENTITY, encoding="utf-8") as file:
+        source = file.read()
+    web = re.search(r'"(https?://[^"\\\s]+)\\n"', source)
+    email = re.search(r'"([A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+)\\n"', source)
+    if not web or not email:
+        fail(f"{IDENTITY}: no web or e-mail line found in the about text")
+    return web.group(1), email.group(1)
+
+
+def volts(text):
+    return f"{text} V"
+
+
+def describe_signal(value):
+    """A signal of `fourwave render` in words (see the render command's signal table)."""
+    text = str(value)
+    parts = text.split(":")
+    try:
+        float(parts[0])
+        parts.insert(0, "lin")
+    except ValueError:
+        pass
+    kind = parts[0]
+    if len(parts) == 2 and kind == "lin":
+        return volts(parts[1])
+    if kind in ("lin", "exp") and len(parts) == 3:
+        adjective = "a linear" if kind == "lin" else "an exponential"
+        return f"{adjective} sweep from {volts(parts[1])} to {volts(parts[2])}"
+    if kind in ("sine", "square") and len(parts) == 4:
+        return f"a {parts[1]} Hz {kind} between {volts(parts[2])} and {volts(parts[3])}"
+    if kind == "pulse" and 2 <= len(parts) <= 4:
+        level = parts[2] if len(parts) >= 3 else "10"
+        duty = float(parts[3]) if len(parts) == 4 else 0.5
+        return (f"a {parts[1]} Hz pulse train of {volts(level)}, high for "
+                f"{duty * 100:g} % of each period")
+    if kind == "gate" and len(parts) == 2:
+        spans = [span.split("-", 1) for span in parts[1].split(",")]
+        times = ", ".join(f"{on} s to {off} s" for on, off in spans)
+        return f"10 V from {times}, 0 V elsewhere"
+    fail(f"unknown signal '{text}'")
+
+
+def example_section(name):
+    path = os.path.join(EXAMPLES, f"{name}.json")
+    with open(path, encoding="utf-8") as file:
+        patch = json.load(file)
+    rows = []
+    for key, value in patch.items():
+        if key == "comment" or key in RENDER_KEYS:
+            continue
+        if key in CHOICES:
+            plug, names = CHOICES[key]
+            rows.append((plug, names.get(str(value), str(value))))
+        elif key in INPUTS:
+            rows.append((INPUTS[key], describe_signal(value)))
+        else:
+            fail(f"{path}: unknown key '{key}'")
+    seconds = patch.get("seconds", 2)
+    title = EXAMPLES_SHOWN[name]
+    comment = patch.get("comment", "")
+    # "Hard sync: a 200 Hz pulse train ..." under the title "hard sync": drop the repetition.
+    if comment.lower().startswith(title.lower() + ":"):
+        comment = comment[len(title) + 1:].strip()
+        comment = comment[:1].upper() + comment[1:]
+    lines = [f"**Example: {title}** (`examples/{name}.json`, {seconds} s at 48 kHz). "
+             f"{comment}.", "", "| plug | set to |", "|---|---|"]
+    lines += [f"| {plug} | {setting} |" for plug, setting in rows]
+    lines += ["", f"![Example, {title}: the first cycles and the spectrograms]"
+              f"(pictures/example-{name}.png)"]
+    return "\n".join(lines)
+
+
+def alias_table(fourwave):
+    return run([fourwave, "analyze"]).rstrip("\n")
+
+
+def make_markdown(fourwave):
+    with open(TEMPLATE, encoding="utf-8") as file:
+        text = file.read()
+    web, email = identity_addresses()
+    replacements = {
+        "{{GENERATED_NOTE}}": "<!-- Made by tools/guide/build.py from tools/guide/guide.md.in "
+                              "and the build: edit those, not this file. -->",
+        "{{VERSION}}": VERSION,
+        "{{WEB}}": web,
+        "{{EMAIL}}": email,
+        "{{ALIAS_TABLE}}": alias_table(fourwave),
+    }
+    for name in EXAMPLES_SHOWN:
+        replacements[f"{{{{EXAMPLE:{name}}}}}"] = example_section(name)
+    for key, value in replacements.items():
+        if key not in text:
+            fail(f"{TEMPLATE}: no {key}")
+        text = text.replace(key, value)
+    left = re.findall(r"\{\{[^}]*\}\}", text)
+    if left:
+        fail(f"{TEMPLATE}: unknown placeholders {', '.join(sorted(set(left)))}")
+    return text
+
+
+def make_html(markdown_text):
+    body = markdown.markdown(markdown_text, extensions=["tables", "fenced_code", "toc"],
+                             extension_configs={"toc": {"title": "Contents"}},
+                             output_format="html5")
+    with open(STYLE, encoding="utf-8") as file:
+        style = file.read()
+    title = html.escape(f"Tovik Fourwave {VERSION}: a guide for patch builders")
+    return ("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+            f"<title>{title}</title>\n<style>\n{style}</style>\n</head>\n<body>\n"
+            f"{body}\n</body>\n</html>\n")
+
+
+def pictures_named(markdown_text):
+    return sorted(set(re.findall(r"\]\((pictures/[^)]+\.png)\)", markdown_text)))
+
+
+# ---------------------------------------------------------------------------------------------
+# The pictures
+
+def save_without_version(plot_module):
+    """Have plot.py's figures saved without the library version in the PNG's metadata, so
+    that the bytes depend on the data alone."""
+    figure_class = plot_module.plt.Figure
+    original = figure_class.savefig
+
+    def savefig(self, *args, **kwargs):
+        kwargs.setdefault("metadata", {"Software": None})
+        return original(self, *args, **kwargs)
+
+    figure_class.savefig = savefig
+
+
+def load_plot():
+    sys.path.insert(0, os.path.dirname(PLOT))
+    import plot  # noqa: E402  (tools/plot.py, found through the path above)
+    save_without_version(plot)
+    return plot
+
+
+def make_pictures(fourwave, folder, scratch):
+    plot = load_plot()
+    os.makedirs(folder, exist_ok=True)
+    renders = [(f"shape-{shape}", ["--shape", shape, "--seconds", "2"]) for shape in SHAPES]
+    renders += [(f"example-{name}", [os.path.join(EXAMPLES, f"{name}.json")])
+                for name in EXAMPLES_SHOWN]
+    for picture, arguments in renders:
+        wav = os.path.join(scratch, f"{picture}.wav")
+        run([fourwave, "render", "-q", *arguments, "-o", wav])
+        plot.plot_render(wav, os.path.join(folder, f"{picture}.png"), 3)
+        os.remove(wav)
+    csv = os.path.join(scratch, "alias.csv")
+    run([fourwave, "analyze", "--csv", csv])
+    plot.plot_analysis(csv, os.path.join(folder, "alias.png"))
+    plot.plt.close("all")
+
+
+# ---------------------------------------------------------------------------------------------
+
+def write(path, text):
+    with open(path, "w", encoding="utf-8", newline="\n") as file:
+        file.write(text)
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Build the user guide from the real build.")
+    parser.add_argument("--fourwave", default=os.path.join(ROOT, "build", "linux-sse", "fourwave"),
+                        help="the fourwave command-line host to render and measure with")
+    parser.add_argument("--out", default=os.path.join(ROOT, "docs", "guide"),
+                        help="the guide's folder (default docs/guide)")
+    parser.add_argument("--check", action="store_true",
+                        help="compare a fresh Markdown and HTML with the guide's folder")
+    args = parser.parse_args()
+    if not os.access(args.fourwave, os.X_OK):
+        fail(f"{args.fourwave}: not built (cmake --build --preset linux-sse --target fourwave)")
+
+    markdown_text = make_markdown(args.fourwave)
+    html_text = make_html(markdown_text)
+    pictures = pictures_named(markdown_text)
+
+    if args.check:
+        problems = []
+        with tempfile.TemporaryDirectory() as scratch:
+            for name, text in ((MARKDOWN_NAME, markdown_text), (HTML_NAME, html_text)):
+                fresh = os.path.join(scratch, name)
+                write(fresh, text)
+                committed = os.path.join(args.out, name)
+                if not os.path.exists(committed) or not filecmp.cmp(fresh, committed,
+                                                                    shallow=False):
+                    problems.append(f"{committed} differs from a fresh build")
+        problems += [f"{os.path.join(args.out, p)} is missing" for p in pictures
+                     if not os.path.exists(os.path.join(args.out, p))]
+        for problem in problems:
+            print(f"build.py: {problem}", file=sys.stderr)
+        if problems:
+            print("build.py: the guide is out of date: run tools/guide/build.py", file=sys.stderr)
+            sys.exit(1)
+        print(f"build.py: {args.out} is up to date ({len(pictures)} pictures)", file=sys.stderr)
+        return
+
+    os.makedirs(args.out, exist_ok=True)
+    picture_folder = os.path.join(args.out, "pictures")
+    with tempfile.TemporaryDirectory() as scratch:
+        fresh = os.path.join(scratch, "pictures")
+        make_pictures(args.fourwave, fresh, scratch)
+        made = sorted(f"pictures/{name}" for name in os.listdir(fresh))
+        if made != pictures:
+            fail(f"the guide shows {pictures} but the builder drew {made}")
+        if os.path.isdir(picture_folder):
+            shutil.rmtree(picture_folder)
+        shutil.copytree(fresh, picture_folder)
+    write(os.path.join(args.out, MARKDOWN_NAME), markdown_text)
+    write(os.path.join(args.out, HTML_NAME), html_text)
+    print(f"build.py: wrote {args.out}/{MARKDOWN_NAME}, {HTML_NAME} and {len(pictures)} "
+          "pictures", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
