@@ -1,0 +1,100 @@
+// The reference-output test's renders, every sample of them: the regression test's own patches
+// and render function, compiled here with a stand-in host that also records each block's
+// outputs, so that a native build and the WebAssembly build can be compared sample by sample
+// (the recorded hashes say only whether a render differs, not where or how).
+//
+//   fourwave_reference_dump > DUMP      (the WebAssembly build: through tests/web/run-wasm.mjs)
+//
+// The dump: "FWREF1\n", a count of renders, then per render its key (length, bytes) and five
+// streams (count, 32-bit words): Ramp Out, Saw Out, Pulse Out and Triangle Out as the test
+// hashes them, and the test's hash of the final oscillator state (two words).
+#include <stdint.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "module/plugs.h"
+
+namespace fourwave::host {
+
+// The outputs of every block the test runs, in its hashing order (Ramp, Saw, Pulse, Triangle).
+std::vector<uint32_t> recordedOutputs[4];
+
+class RecordingHost : public Host {
+public:
+    using Host::Host;
+    int32_t run(int32_t count) {
+        const int32_t result = Host::run(count);
+        const int32_t plugs[4] = {RAMP_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT, TRIANGLE_OUTPUT};
+        for (int k = 0; k < 4; ++k) {
+            const float *data = buffer(plugs[k]);
+            for (int32_t j = 0; j < count; ++j) {
+                uint32_t bits;
+                std::memcpy(&bits, &data[j], sizeof bits);
+                recordedOutputs[k].push_back(bits);
+            }
+        }
+        return result;
+    }
+};
+
+} // namespace fourwave::host
+
+#define Host RecordingHost
+#define main fourwave_regression_main
+#include "tests/regression/regression_test.cpp"
+#undef main
+#undef Host
+
+namespace {
+
+void put(const void *data, size_t size) { std::fwrite(data, 1, size, stdout); }
+void putWord(uint32_t word) { put(&word, sizeof word); }
+
+} // namespace
+
+int main() {
+    using namespace fourwave::regression;
+    using fourwave::host::recordedOutputs;
+    put("FWREF1\n", 7);
+    putWord(static_cast<uint32_t>(kShapeCount * std::size(kPatches)));
+    int failures = 0;
+    for (int16_t shape = 0; shape < kShapeCount; ++shape) {
+        for (const RegressionPatch &patch : kPatches) {
+            for (auto &stream : recordedOutputs) stream.clear();
+            const Rendered r = render(shape, patch);
+            // The recording must be what the test hashed.
+            for (int k = 0; k < 4; ++k) {
+                uint64_t hash = 0xCBF29CE484222325ull;
+                for (const uint32_t word : recordedOutputs[k])
+                    for (int byte = 0; byte < 4; ++byte) {
+                        hash ^= (word >> (8 * byte)) & 0xFFu;
+                        hash *= 0x100000001B3ull;
+                    }
+                if (hash != r.hashes[k]) {
+                    std::fprintf(stderr, "%s: the recorded %s is not what the test hashed\n",
+                                 r.key.c_str(), kOutputNames[k]);
+                    ++failures;
+                }
+            }
+            if (!r.violations.empty()) {
+                std::fprintf(stderr, "%s: %s\n", r.key.c_str(), r.violations.front().c_str());
+                ++failures;
+            }
+            putWord(static_cast<uint32_t>(r.key.size()));
+            put(r.key.data(), r.key.size());
+            for (const auto &stream : recordedOutputs) {
+                putWord(static_cast<uint32_t>(stream.size()));
+                put(stream.data(), stream.size() * sizeof(uint32_t));
+            }
+            putWord(2);
+            putWord(static_cast<uint32_t>(r.hashes[4]));
+            putWord(static_cast<uint32_t>(r.hashes[4] >> 32));
+        }
+    }
+    std::fflush(stdout);
+    return failures == 0 ? 0 : 1;
+}
