@@ -6,7 +6,9 @@
 Runs BENCH (fourwave_bench) under callgrind with a fixed iteration count, one routine at a
 time in the steady case (and the floor and the naive oscillator), and splits the instructions
 executed per sample into: the routine's own sample loop, the module's pin path (SEPin::getValue
-and the host-call wrapper), the host's callback, and the maths library (the pitch exponential).
+and the host-call wrapper, where they are not inlined into the loop), the host's callback (the
+stand-in host's, or the minimal one of the lean series), and the maths library (the pitch
+exponential).
 Timings on a shared machine move by a nanosecond or more from run to run; these counts do not,
 so they show what a change to a sample loop did even where the clock cannot.
 """
@@ -22,13 +24,13 @@ WARM_BLOCKS = 4  # runBlocks processes four blocks before it starts timing
 
 
 def classify(name):
-    if "Host::" in name:
+    if "Host::" in name or "leanCallback" in name:
         return "host"
     if "SEPin::getValue" in name or "SEModule_base::" in name:
         return "pin"
     if "pow" in name or "libm" in name:
         return "libm"
-    if ("runBlock" in name or "process" in name or "Routine" in name or "Module::" in name or
+    if ("runFrame" in name or "runBlock" in name or "process" in name or "Routine" in name or "Module::" in name or
             "activeDirect" in name):
         return "loop"
     return None
@@ -74,6 +76,8 @@ def main():
         for suffix in ["", "Mod"]:
             names.append("routine/%s/process%s%s/steady/block:%d" % (flavour, r, suffix, block))
     names.append("routine/%s/processPerfectMod/fm-sweep/block:%d" % (flavour, block))
+    # The same behind the minimal callback.
+    names += [n.replace("reference/", "lean/ref/").replace("routine/", "lean/") for n in names]
     if pattern:
         names = [n for n in names if pattern.search(n)]
     print("instructions per sample (callgrind), block %d, steady case unless named" % block)

@@ -193,38 +193,46 @@ struct SoftBand {
     static constexpr float kTriangleClip = 0.46f;
 };
 
-// Bright's and Medium's falling edge: a slope of 20 x the Pulse Level through the edge with a
-// residual step of half of it, a third of the way.
-struct SteppedFall {
+// Bright's and Medium's edges, each a third of the way: a rise across the wrap with the slope
+// and residual step `Rise` picks from the levels, and the falling edge they share, a slope of
+// 20 x the Pulse Level through the edge with a residual step of half of it.
+template <class Rise>
+struct SteppedEdges {
+    template <class L> static float riseLate(const L &l, float t) {
+        return (Rise::slope(l) * t + Rise::step(l)) * kOneThird;
+    }
+    template <class L> static float riseEarly(const L &l, float t) {
+        return (Rise::slope(l) * (t - 1.0f) - Rise::step(l)) * kOneThird;
+    }
     template <class L> static float fall(const L &l, float t, float width) {
         return -(l.pulse20 * (t - width) + l.halfPulse) * kOneThird;
     }
 };
 
-struct BrightEdges : SoftBand, SteppedFall {
+// Bright rises at 10 x the Pulse Level with a step of the (limited) level itself.
+struct BrightRise {
+    template <class L> static float slope(const L &l) { return l.pulse10; }
+    template <class L> static float step(const L &l) { return l.values.pulse; }
+};
+
+// Medium rises at 20 x the Pulse Level with a step of half of it.
+struct MediumRise {
+    template <class L> static float slope(const L &l) { return l.pulse20; }
+    template <class L> static float step(const L &l) { return l.halfPulse; }
+};
+
+struct BrightEdges : SoftBand, SteppedEdges<BrightRise> {
     static constexpr float kLow = 0.55f, kHigh = 0.8f;
     static constexpr bool kTopIncludesHigh = true;
     static constexpr float kRampZoneLow = 0.02f, kRampZoneHigh = 0.98f;
     static constexpr float kRampArgMin = 0.02f, kRampArgMax = 0.98f;
-    template <class L> static float riseLate(const L &l, float t) {
-        return (l.pulse10 * t + l.values.pulse) * kOneThird;
-    }
-    template <class L> static float riseEarly(const L &l, float t) {
-        return (l.pulse10 * (t - 1.0f) - l.values.pulse) * kOneThird;
-    }
 };
 
-struct MediumEdges : SoftBand, SteppedFall {
+struct MediumEdges : SoftBand, SteppedEdges<MediumRise> {
     static constexpr float kLow = 0.55f, kHigh = 0.8f;
     static constexpr bool kTopIncludesHigh = false;
     static constexpr float kRampZoneLow = 0.03f, kRampZoneHigh = 0.97f;
     static constexpr float kRampArgMin = 0.04f, kRampArgMax = 0.96f;
-    template <class L> static float riseLate(const L &l, float t) {
-        return (l.pulse20 * t + l.halfPulse) * kOneThird;
-    }
-    template <class L> static float riseEarly(const L &l, float t) {
-        return (l.pulse20 * (t - 1.0f) - l.halfPulse) * kOneThird;
-    }
 };
 
 struct DarkEdges : SoftBand {
