@@ -9,7 +9,8 @@
 //                                                   processed block by block (64 samples)
 //   pitch/updatePitch                               the pitch conversion alone, a new value
 //                                                   every call (the FM Enable worst case)
-//   lean/<flavour|ref>/<routine>/steady/block:256   the same behind a minimal host callback
+//   lean/<flavour|ref>/<routine>/<case>/block:<n>   the same behind a minimal host callback
+//                                                   (blocks 64 and 256)
 // Each reports the items (samples) processed; ns per sample is the inverse of the rate.
 // scripts/bench turns the JSON output into the table.
 //
@@ -34,6 +35,7 @@
 #include "module/dsp/core.h"
 #include "module/plugs.h"
 #include "reference_modules.h"
+#include "support/routines.h"
 
 namespace fourwave::bench {
 namespace {
@@ -51,24 +53,14 @@ std::vector<Flavour> &flavours() {
     return all;
 }
 
-struct Routine {
-    const char *name;
-    int16_t shape;
-    bool modulated;
-};
-
-constexpr Routine kRoutines[] = {
-    {"processPerfect", SHAPE_PERFECT, false},   {"processPerfectMod", SHAPE_PERFECT, true},
-    {"processPerfect2", SHAPE_PERFECT2, false}, {"processPerfect2Mod", SHAPE_PERFECT2, true},
-    {"processBright", SHAPE_BRIGHT, false},     {"processBrightMod", SHAPE_BRIGHT, true},
-    {"processMedium", SHAPE_MEDIUM, false},     {"processMediumMod", SHAPE_MEDIUM, true},
-    {"processDark", SHAPE_DARK, false},         {"processDarkMod", SHAPE_DARK, true},
-};
+// The ten routines: the table the tests use too.
+using Routine = test::RoutineRow;
+const auto &kRoutines = test::kRoutineTable;
 
 // The situations that matter to users. The modulation routines run under FM Enable with a
 // steady pitch wherever the case does not name another setting: that is their cheapest
 // per-sample pitch path that still follows the input (one comparison per sample).
-enum class Case { Steady, ThreeZero, Band, FmSweep, HalfSweep, PhaseMod, Sync, Inactive };
+enum class Case { Steady, Steady440, ThreeZero, Band, FmSweep, HalfSweep, PhaseMod, Sync, Inactive };
 
 struct CaseInfo {
     Case id;
@@ -79,6 +71,7 @@ struct CaseInfo {
 
 constexpr CaseInfo kCases[] = {
     {Case::Steady, "steady", true, true},       // all levels non-zero, pitch 0.4 (220 Hz)
+    {Case::Steady440, "steady-440", true, true}, // the same at pitch 0.5 (440 Hz), Width 5 V
     {Case::ThreeZero, "three-zero", true, true}, // Ramp, Saw, Triangle levels 0; Pulse on
     {Case::Band, "band", true, true},           // pitch 0.65: inside every crossfade band
     {Case::FmSweep, "fm-sweep", false, true},   // FM Enable, a new pitch every sample
@@ -93,6 +86,7 @@ constexpr int32_t kBufferFrames = 1024;
 constexpr float kSampleRate = 48000.0f;
 constexpr float kSteadyPitch = 0.4f; // 4 V: 220 Hz, below every crossfade band
 constexpr float kBandPitch = 0.65f;  // 6.5 V: 1245 Hz, inside the bands of all four shapes
+constexpr float kPitch440 = 0.5f;    // 5 V: 440 Hz, inside Perfect 2's band only
 constexpr float kLevel = 0.5f;       // 5 V
 constexpr int32_t kSyncPeriod = 8;
 
@@ -112,8 +106,10 @@ void configure(host::Host &host, int16_t shape, bool modulated, Case c, int32_t 
     host.setChoice(PM_MODE_SETTING, pm);
     host.setChoice(FREQ_SCALE_SETTING, FREQ_SCALE_VOLT_PER_OCTAVE);
 
-    host.fill(PITCH_INPUT, c == Case::Band ? kBandPitch : kSteadyPitch);
-    host.fill(WIDTH_INPUT, 0.3f);
+    host.fill(PITCH_INPUT, c == Case::Band        ? kBandPitch
+                           : c == Case::Steady440 ? kPitch440
+                                                  : kSteadyPitch);
+    host.fill(WIDTH_INPUT, c == Case::Steady440 ? 0.5f : 0.3f);
     host.fill(SYNC_INPUT, 0.0f);
     host.fill(SYNC_THRESHOLD_INPUT, 0.0f);
     host.fill(SYNC_ADVANCE_INPUT, 0.0f);
@@ -232,7 +228,7 @@ intptr_t SE_ABI leanCallback(void *, int32_t opcode, int32_t, int32_t, void *, f
     return opcode == HOST_OP_GET_PIN_COUNT ? 20 : 0;
 }
 
-constexpr int kLeanSlots = 8;
+constexpr int kLeanSlots = 12;
 MakeModuleFunction leanTargets[kLeanSlots];
 int leanSlotsUsed = 0;
 
@@ -257,7 +253,7 @@ bool leanEntries(const host::PluginEntries &entries, host::PluginEntries *lean) 
     return true;
 }
 
-constexpr int32_t kLeanBlock = 256;
+constexpr int32_t kLeanBlocks[] = {64, 256};
 
 // ----------------------------------------------------------------------------------------------
 // Registration.
@@ -300,27 +296,33 @@ void registerAll() {
         }
     }
 
-    for (const Reference r : {Reference::Floor, Reference::Naive}) {
+    for (const Reference r : references) {
         host::PluginEntries lean;
         if (!leanEntries(referenceEntries(r), &lean)) continue;
         const std::string name = std::string("lean/ref/") + referenceName(r) + "/steady";
         auto *b = benchmark::RegisterBenchmark(name.c_str(), [lean](benchmark::State &state) {
             runBlocks(state, lean, SHAPE_PERFECT, false, Case::Steady);
         });
-        b->Arg(kLeanBlock)->ArgName("block");
+        for (const int32_t block : kLeanBlocks) b->Arg(block);
+        b->ArgName("block");
         fixIterations(b);
     }
     for (const Flavour &flavour : flavours()) {
         host::PluginEntries lean;
         if (!leanEntries(flavour.library->entries(), &lean)) continue;
         for (const Routine &routine : kRoutines) {
-            const std::string name = "lean/" + flavour.name + "/" + routine.name + "/steady";
-            auto *b = benchmark::RegisterBenchmark(
-                name.c_str(), [lean, routine](benchmark::State &state) {
-                    runBlocks(state, lean, routine.shape, routine.modulated, Case::Steady);
-                });
-            b->Arg(kLeanBlock)->ArgName("block");
-            fixIterations(b);
+            for (const CaseInfo &info : kCases) {
+                if (!(routine.modulated ? info.modulated : info.plain)) continue;
+                const std::string name =
+                    "lean/" + flavour.name + "/" + routine.name + "/" + info.name;
+                auto *b = benchmark::RegisterBenchmark(
+                    name.c_str(), [lean, routine, info](benchmark::State &state) {
+                        runBlocks(state, lean, routine.shape, routine.modulated, info.id);
+                    });
+                for (const int32_t block : kLeanBlocks) b->Arg(block);
+                b->ArgName("block");
+                fixIterations(b);
+            }
         }
     }
 
