@@ -11,7 +11,14 @@
 // Strings pass through buffers from fw_alloc. A patch the JavaScript side has not checked can
 // make the patch reader throw; this build has no exception support, so that stops the
 // instance (the page's checks in web/patch.js come first and give the message).
+//
+// The same file builds natively too (tests/web/quantum_cost.cpp), so that the cost of a render
+// quantum can be measured on both sides of one code path.
+#if defined(__EMSCRIPTEN__)
 #include <emscripten/emscripten.h>
+#else
+#define EMSCRIPTEN_KEEPALIVE // a native build of the same web host, for cost comparisons
+#endif
 
 #include <stdint.h>
 
