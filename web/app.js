@@ -3,7 +3,7 @@
 // the spectrum from the samples the worklet produced.
 import { Engine, OUTPUT_NAMES } from './wasm.js';
 import { INPUTS, CHOICES, readPatch, checkPatch, checkSignal, parseNumber, moduleFrequencyHz } from './patch.js';
-import { powerSpectrum, measureTone, ANALYSIS_FRAMES } from './analysis.js';
+import { powerSpectrum, measureTone, ANALYSIS_FRAMES, ANALYSIS_SETTLE_FRAMES } from './analysis.js';
 
 const $ = (id) => document.getElementById(id);
 const COLORS = ['--ramp', '--saw', '--pulse', '--triangle'].map((v) => getComputedStyle(document.documentElement).getPropertyValue(v).trim());
@@ -21,7 +21,7 @@ const state = {
   history: [0, 1, 2, 3].map(() => new Float32Array(HISTORY)), written: 0,
   asleep: false, sleepRequests: 0, processCalls: 0, limited: 0, peak: 0,
   spectra: [null, null, null, null], alias: [null, null, null, null], lastAlias: 0,
-  gateHeld: 0, octave: 4, notes: new Set(), errors: [],
+  gateHeld: 0, octave: 4, notes: new Set(), errors: [], changedAt: 0,
 };
 window.fourwave = state; // for the browser test and the curious
 
@@ -49,6 +49,7 @@ function patchChanged({ fromText = false } = {}) {
   const encoded = encodePatch(state.patch);
   history.replaceState(null, '', `#patch=${encoded}`);
   if (state.node) state.node.port.postMessage({ type: 'patch', patch: JSON.stringify(state.patch) });
+  state.changedAt = state.written;
   return true;
 }
 
@@ -339,6 +340,7 @@ function receive(message) {
       h.set(message.samples[c], HISTORY - n);
     }
     state.written += n;
+    if (message.asleep !== state.asleep) state.changedAt = state.written;
     state.asleep = message.asleep;
     state.sleepRequests = message.sleepRequests;
     state.processCalls = message.processCalls;
@@ -472,10 +474,11 @@ function updateAlias(now) {
   state.lastAlias = now;
   const hz = steadyFrequency();
   const body = $('alias');
-  const filled = state.written >= ANALYSIS_FRAMES;
+  // A measurement of a steady tone: the whole window after the last change of the patch.
+  const filled = state.written - state.changedAt >= ANALYSIS_FRAMES + ANALYSIS_SETTLE_FRAMES;
   const rows = LABELS.map((label, c) => {
     let text = 'needs a steady Pitch', dc = '';
-    if (hz && !filled) text = 'collecting samples';
+    if (hz && !filled) { text = 'measuring...'; state.alias[c] = null; }
     else if (hz && state.asleep) text = 'asleep';
     else if (hz) {
       const m = measureTone(state.history[c], hz, state.rate);

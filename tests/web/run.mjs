@@ -266,7 +266,7 @@ check('chromium: audio starts on a click and changing Shape changes the spectrum
   });
   const settle = async () => {
     const start = await page.evaluate(() => window.fourwave.written);
-    await page.waitForFunction((s) => window.fourwave.written > s + 70000, { timeout: 20000 }, start);
+    await page.waitForFunction((s) => window.fourwave.written > s + 72000, { timeout: 20000 }, start);
     await sleep(700); // the ratio is measured twice a second
     return page.evaluate(() => ({
       spectra: window.fourwave.spectra.map((s) => Array.from(s)),
@@ -328,8 +328,17 @@ check('chromium: a link carries the patch', async () => {
 });
 
 check('chromium: screenshots written under build/', async () => {
+  // A steady Perfect 2 tone inside its crossfade band, measured.
   await page.click('#latch');
-  await sleep(1200);
+  await page.select('#setting-shape', 'perfect2');
+  await page.evaluate(() => {
+    const input = document.getElementById('volts-pitch');
+    input.value = '6.2';
+    input.dispatchEvent(new Event('change'));
+  });
+  const start = await page.evaluate(() => window.fourwave.written);
+  await page.waitForFunction((s) => window.fourwave.written > s + 72000, { timeout: 20000 }, start);
+  await sleep(700);
   const wide = path.join(root, 'build/web-page.png');
   const narrow = path.join(root, 'build/web-page-narrow.png');
   await page.screenshot({ path: wide, fullPage: true });
