@@ -5,18 +5,9 @@
 // browser test's OfflineAudioContext. Blocks of samples go to the page for the scope and the
 // spectrum, with the instance's state.
 import { Engine } from './wasm.js';
+import { softLimit } from './limiter.js';
 
 const POST_FRAMES = 1024;
-// The limiter: linear up to the knee, then a tanh curve that never passes the ceiling.
-const KNEE = 0.5;
-const CEILING = 0.9;
-
-export function softLimit(x) {
-  const a = Math.abs(x);
-  if (a <= KNEE) return x;
-  const over = (a - KNEE) / (CEILING - KNEE);
-  return Math.sign(x) * (KNEE + (CEILING - KNEE) * Math.tanh(over));
-}
 
 class FourwaveProcessor extends AudioWorkletProcessor {
   constructor(options) {

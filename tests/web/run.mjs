@@ -13,6 +13,7 @@ import { Engine } from '../../web/wasm.js';
 import { measureTone, ANALYSIS_FRAMES, ANALYSIS_SETTLE_FRAMES } from '../../web/analysis.js';
 import { moduleFrequencyHz } from '../../web/patch.js';
 import { decodeWav } from '../../web/node/wav.js';
+import { softLimit, KNEE, CEILING } from '../../web/limiter.js';
 import { startServer } from '../../web/node/serve.mjs';
 import { readDump, compareDumps } from './compare-references.mjs';
 
@@ -196,6 +197,24 @@ check('a 128-frame render quantum stays far below its 2.7 ms budget', () => {
   // A tenth of the budget leaves room for a slower machine and the page's own work.
   if (!(worst < 0.27)) throw new Error(`a quantum took ${worst.toFixed(3)} ms: ${figures.join('; ')}`);
   return `quantum at most ${(worst * 1000).toFixed(0)} us; ${figures.join('; ')}`;
+});
+
+check("the monitor's soft limiter keeps every mix below full scale", () => {
+  // Every sum the mix can make: four outputs of up to 2.0 (20 V), at 0 dB, and far beyond.
+  const values = [];
+  for (let x = -200; x <= 200; x += 0.001) values.push(x);
+  values.push(1e30, -1e30, Infinity, -Infinity, NaN, 8, -8);
+  let previous = -Infinity, worst = 0;
+  for (const x of values.slice(0, -7)) {
+    const y = softLimit(x);
+    if (!(y >= previous)) throw new Error(`not monotonic at ${x}`);
+    if (Math.abs(x) <= KNEE && y !== x) throw new Error(`changes ${x} below the knee`);
+    previous = y;
+  }
+  for (const x of values) worst = Math.max(worst, Math.abs(softLimit(x)));
+  if (!(worst <= CEILING) || !Number.isFinite(worst)) throw new Error(`reaches ${worst}`);
+  if (softLimit(NaN) !== 0) throw new Error('NaN is not silenced');
+  return `identity up to ${KNEE}, monotonic, never above ${CEILING} (at most ${worst.toFixed(6)})`;
 });
 
 // --- chromium ----------------------------------------------------------------------------------
