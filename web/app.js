@@ -354,13 +354,17 @@ function receive(message) {
 // ---------------------------------------------------------------------------------------------
 // Scope and spectrum
 
-function canvasContext(canvas) {
+// The canvas's 2D context, sized to its box and cleared; also its size in pixels.
+function canvasContext(id) {
+  const canvas = $(id);
   const ratio = window.devicePixelRatio || 1;
   const width = Math.round(canvas.clientWidth * ratio), height = Math.round(canvas.clientWidth * ratio * 0.3);
   if (canvas.width !== width || canvas.height !== height) { canvas.width = width; canvas.height = height; }
   const g = canvas.getContext('2d');
   g.lineWidth = Math.max(1, ratio * 1.25);
-  return g;
+  g.fillStyle = '#0a0d10';
+  g.fillRect(0, 0, width, height);
+  return { g, width, height };
 }
 
 // The frequency being played, for a steady Pitch; null while Pitch moves.
@@ -392,11 +396,7 @@ function triggerIndex(span) {
 }
 
 function drawScope() {
-  const canvas = $('scope');
-  const g = canvasContext(canvas);
-  const { width, height } = canvas;
-  g.fillStyle = '#0a0d10';
-  g.fillRect(0, 0, width, height);
+  const { g, width, height } = canvasContext('scope');
   g.strokeStyle = '#1f2830';
   g.beginPath();
   for (let v = -10; v <= 10; v += 5) { const y = height / 2 - (v / 11) * (height / 2); g.moveTo(0, y); g.lineTo(width, y); }
@@ -423,11 +423,7 @@ function drawScope() {
 }
 
 function drawSpectrum() {
-  const canvas = $('spectrum');
-  const g = canvasContext(canvas);
-  const { width, height } = canvas;
-  g.fillStyle = '#0a0d10';
-  g.fillRect(0, 0, width, height);
+  const { g, width, height } = canvasContext('spectrum');
   const nyquist = state.rate / 2;
   const lo = Math.log10(20), hi = Math.log10(nyquist);
   const xOf = (f) => ((Math.log10(f) - lo) / (hi - lo)) * width;
