@@ -10,6 +10,14 @@
 
 #include <cmath>
 
+// For the per-sample steps, which belong inlined into the frame's loop whatever the compiler's
+// size heuristics say: a call there spills and reloads the loop's state at every sample.
+#if defined(__GNUC__)
+#define FOURWAVE_DSP_INLINE inline __attribute__((always_inline))
+#else
+#define FOURWAVE_DSP_INLINE inline
+#endif
+
 namespace fourwave::dsp {
 
 // Levels are limited to +-2.0 (+-20 V); a NaN passes through.

@@ -110,7 +110,7 @@ struct PerfectShape {
 
     static Levels take(const LevelSet &l) { return Levels{levelValues(l), 0.5f * l.rawPulse}; }
 
-    static Outputs step(const Levels &levels, EdgeMemory &, float t, float width, float, float) {
+    FOURWAVE_DSP_INLINE static Outputs step(const Levels &levels, EdgeMemory &, float t, float width, float, float) {
         const LevelValues &l = levels.values;
         Outputs out;
         out.ramp = !l.rampOn ? 0.0f : (0.5f - t) * l.ramp;
@@ -145,7 +145,7 @@ struct Perfect2Shape {
     using Levels = LevelSet;
     static Levels take(const LevelSet &l) { return l; }
 
-    static Outputs step(const Levels &levels, EdgeMemory &memory, float t, float width, float p,
+    FOURWAVE_DSP_INLINE static Outputs step(const Levels &levels, EdgeMemory &memory, float t, float width, float p,
                         float increment) {
         const LevelValues l = levelValues(levels);
         Outputs out;
@@ -296,7 +296,7 @@ struct SoftShape {
         return -l.halfPulse;
     }
 
-    static Outputs step(const Levels &levels, EdgeMemory &, float t, float width, float p,
+    FOURWAVE_DSP_INLINE static Outputs step(const Levels &levels, EdgeMemory &, float t, float width, float p,
                         float) {
         const LevelValues &l = levels.values;
         Outputs out;
