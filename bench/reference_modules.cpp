@@ -26,7 +26,7 @@ public:
         return 0;
     }
 
-    // SEPin::getValue's two host calls, in its order, without its two out-of-line layers.
+    // SEPin::getValue's two host calls, in its order, straight through the callback.
     float activeDirect(SEPin *pin) {
         const float *const *address = static_cast<const float *const *>(pin->storage);
         if (address == nullptr || *address == nullptr || hostCallback == nullptr) return 0.0f;

@@ -6,10 +6,10 @@
 //          trivial phase accumulator as the value written;
 //   naive: the floor plus the four ideal waveforms (ramp, saw, pulse, triangle) computed the
 //          way a simple oscillator computes them, levels read once per block;
-//   direct: the floor with the Active test's two host calls made straight through the host
-//          callback instead of through SEPin::getValue and callHost: not a floor the
-//          routines can reach (they read the pin as the contract says), but the measure of
-//          what the SDK's out-of-line wrappers cost per sample.
+//   direct: the contract floor: the floor with the Active test's two host calls made straight
+//          through the host callback, as the cheapest code making the same two calls would;
+//          the targets are ratios to it. Beside it, the floor shows what reading the Active
+//          input through SEPin::getValue (inline in module_base.h) costs.
 //
 // Both are the oscillator's own Module class with the process routine swapped, so the plugs,
 // buffers, pins and host calls are the oscillator's to the byte. They are not oscillators
