@@ -120,7 +120,7 @@ SessionResult runSession(const host::PluginEntries &entries, int routine, uint32
             // Opcode 13's record is shared by every instance of the process: read it at once.
             const auto *info =
                 reinterpret_cast<const ProcessRoutineInfo *>(host.dispatch(MODULE_OP_PROCESS_ROUTINE_INFO));
-            if (info == nullptr || info->one != 1 || info->descriptorSize != 16) {
+            if (info == nullptr || info->one != 1 || info->descriptor == nullptr) {
                 result.failure = "opcode 13 answered no valid record";
                 break;
             }
