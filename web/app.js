@@ -232,7 +232,10 @@ function bindKeys() {
   document.addEventListener('keydown', (e) => {
     if (typing(e.target) || e.ctrlKey || e.metaKey || e.altKey) return;
     const key = e.key.toLowerCase();
+    if (key === 'escape') { document.activeElement?.blur(); return; }
     if (key === ' ') {
+      // On a button, checkbox or other control the space bar keeps its own meaning.
+      if (e.target.closest && e.target.closest('button, input, select, textarea, summary, a, label')) return;
       e.preventDefault();
       if (!e.repeat) gate(true);
     } else if (NOTE_KEYS.includes(key) && key.length === 1) {
@@ -253,7 +256,7 @@ function bindKeys() {
   });
   document.addEventListener('keyup', (e) => {
     const key = e.key.toLowerCase();
-    if (key === ' ' && !typing(e.target)) { e.preventDefault(); gate(false); }
+    if (key === ' ' && $('gate-button').getAttribute('aria-pressed') === 'true') { e.preventDefault(); gate(false); }
     if (state.notes.delete(key) && state.notes.size === 0) gate(false);
   });
 }

@@ -13,8 +13,9 @@ class FourwaveProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
     const { wasm, patch, loop = true } = options.processorOptions;
-    this.engine = new Engine(new WebAssembly.Module(wasm));
-    this.engine.open(patch, { rateHz: sampleRate, loop, checks: false });
+    this.module = new WebAssembly.Module(wasm);
+    this.loop = loop;
+    this.start(patch);
     this.gains = [1, 1, 1, 1];
     this.master = 0.05;
     this.pending = [0, 1, 2, 3].map(() => new Float32Array(POST_FRAMES));
@@ -25,10 +26,25 @@ class FourwaveProcessor extends AudioWorkletProcessor {
     this.port.postMessage({ type: 'ready', plugs: this.engine.plugs(), rate: sampleRate });
   }
 
+  start(patch) {
+    this.engine = new Engine(this.module);
+    this.engine.open(patch, { rateHz: sampleRate, loop: this.loop, checks: false });
+    this.patch = patch;
+  }
+
   receive(message) {
     try {
       if (message.type === 'patch') {
-        const reopened = this.engine.update(message.patch);
+        let reopened;
+        try {
+          reopened = this.engine.update(message.patch);
+          this.patch = message.patch;
+        } catch (error) {
+          // A patch the page's checks let through and the reader refused stops the instance:
+          // a new one plays the last patch that worked.
+          this.start(this.patch);
+          throw error;
+        }
         this.port.postMessage({ type: 'applied', reopened });
       } else if (message.type === 'mix') {
         this.gains = message.gains;

@@ -320,6 +320,13 @@ check('chromium: a gate release leads to the sleep request, and the page shows i
   await page.evaluate(() => { document.activeElement && document.activeElement.blur(); });
   await page.click('#latch');
   await page.evaluate(() => document.activeElement.blur());
+  // The space bar holds the gate open while it is down.
+  await page.keyboard.down(' ');
+  await sleep(150);
+  const held = await page.evaluate(() => window.fourwave.patch.active);
+  await page.keyboard.up(' ');
+  const released = await page.evaluate(() => window.fourwave.patch.active);
+  if (held !== 10 || released !== 0) throw new Error(`the space bar set Active to ${held} V, its release to ${released} V`);
   await page.keyboard.down('a');
   await sleep(300);
   const pitch = await page.evaluate(() => window.fourwave.patch.pitch);
@@ -332,7 +339,7 @@ check('chromium: a gate release leads to the sleep request, and the page shows i
   const later = await page.evaluate(() => window.fourwave.processCalls);
   if (later !== calls) throw new Error(`still processed while asleep (${calls} then ${later} process calls)`);
   const text = await page.$eval('#sleep-state', (e) => e.textContent);
-  return `asleep after the release; no process calls meanwhile; "${text.slice(0, 60)}..."`;
+  return `Space and the A key gate Active; asleep after the release, no process calls meanwhile; "${text.slice(0, 60)}..."`;
 });
 
 check('chromium: a link carries the patch', async () => {
