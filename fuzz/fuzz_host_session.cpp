@@ -111,7 +111,7 @@ host::PluginEntries entriesUnderTest() {
     (void)configured;
     return reliability::fakeEntries();
 #else
-    return reliability::linkedEntries();
+    return test::linkedEntries();
 #endif
 }
 

@@ -20,7 +20,7 @@
 #include "host/host.h"
 #include "sdk/gui_base.h"
 #include "session.h"
-#include "support/fixture.h"
+#include "support/entries.h"
 
 namespace fourwave::platform {
 namespace {

@@ -331,7 +331,7 @@ int main(int argc, char **argv) {
         }
     }
 
-    host::PluginEntries entries = reliability::linkedEntries();
+    host::PluginEntries entries = test::linkedEntries();
     std::unique_ptr<host::PluginLibrary> library;
     if (!fake.empty()) {
         if (!reliability::setFakeFaults(fake)) {

@@ -44,7 +44,7 @@ std::string routineName(const Routine &r) {
 // A patch with every input doing something: pitch near A4, sync pulses, phase modulation on.
 std::unique_ptr<Host> openPatched(const Routine &r, float sampleRate = 44100.0f,
                                   HostOptions options = {}) {
-    auto host = std::make_unique<Host>(reliability::linkedEntries(), options);
+    auto host = std::make_unique<Host>(test::linkedEntries(), options);
     if (!host->create()) return host;
     host->setSampleRate(sampleRate);
     host->setBlockSize(64);
@@ -413,7 +413,7 @@ TEST(HostileInputs, HugePhaseModulationAndSyncAdvanceStayBoundedAndFinite) {
 // Process calls out of the usual order.
 
 TEST(HostileInputs, ProcessBeforeOpenHasNoEffect) {
-    Host host(reliability::linkedEntries());
+    Host host(test::linkedEntries());
     ASSERT_TRUE(host.create());
     for (int32_t plug : reliability::kInputPlugs) host.fill(plug, 0.5f);
     {

@@ -34,7 +34,7 @@ TEST(RealtimeSafety, NoHeapCallInAnyProcessCallOrEventDelivery) {
         for (int16_t fm = 0; fm < 3; ++fm) {
             for (int16_t pm = 0; pm < 2; ++pm) {
                 for (float rate : {8000.0f, 44100.0f, 768000.0f}) {
-                    Host host(reliability::linkedEntries());
+                    Host host(test::linkedEntries());
                     ASSERT_TRUE(host.create());
                     host.setSampleRate(rate);
                     host.setBlockSize(100);
@@ -84,7 +84,7 @@ TEST(RealtimeSafety, TenThousandInstancesLeaveTheHeapAsItWas) {
     options.bufferFrames = 64;
     options.logCalls = false;
     auto lifetime = [&](int k) {
-        Host host(reliability::linkedEntries(), options);
+        Host host(test::linkedEntries(), options);
         ASSERT_TRUE(host.create());
         host.setSampleRate(k % 2 ? 48000.0f : 44100.0f);
         host.setChoice(SHAPE_SETTING, static_cast<int16_t>(k % 5));

@@ -5,16 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "module/exports.h"
 
 namespace fourwave::reliability {
-
-host::PluginEntries linkedEntries() {
-    host::PluginEntries entries;
-    entries.getModuleProperties = getModuleProperties;
-    entries.makeModule = makeModule;
-    return entries;
-}
 
 bool blockInputsFinite(host::Host &host, int32_t offset, int32_t count) {
     for (int32_t plug : kInputPlugs) {

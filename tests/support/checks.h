@@ -9,12 +9,10 @@
 #include <string>
 #include <thread>
 
+#include "entries.h"
 #include "host/host.h"
 
 namespace fourwave::reliability {
-
-// The two exports of the directly linked oscillator.
-host::PluginEntries linkedEntries();
 
 // The audio input plugs (0 to 11) and the four outputs.
 constexpr int32_t kInputPlugs[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};

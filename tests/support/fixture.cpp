@@ -5,16 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "module/exports.h"
 
 namespace fourwave::test {
-
-host::PluginEntries linkedEntries() {
-    host::PluginEntries entries;
-    entries.getModuleProperties = getModuleProperties;
-    entries.makeModule = makeModule;
-    return entries;
-}
 
 std::unique_ptr<host::Host> openHost(const Patch &patch, host::HostOptions options) {
     auto host = std::make_unique<host::Host>(linkedEntries(), options);

@@ -11,14 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include "entries.h"
 #include "host/host.h"
 #include "module/module.h"
 #include "module/plugs.h"
 
 namespace fourwave::test {
-
-// The two exports of the directly linked module.
-host::PluginEntries linkedEntries();
 
 // Settings and constant inputs (plug scale, 1.0 = 10 V) of an instance under test.
 struct Patch {
