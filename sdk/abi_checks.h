@@ -20,136 +20,84 @@ SE_STATIC_ASSERT(SE_MODULE_RECORD_MAGIC == 0x5345504Cu, "'SEPL'");
 SE_STATIC_ASSERT(SE_GUI_RECORD_MAGIC == 0x5345504Du, "'SEPM'");
 SE_STATIC_ASSERT(sizeof(float) == 4, "plug values are 32-bit floats");
 
+/* Each field's offset and each record's size, as (32-bit, x86-64). On x86-64 both conventions
+ * (LP64 and LLP64) give the second column: only addresses and entries are 8 bytes, every other
+ * field is a 32-bit word, and each field sits at its natural alignment (a word before an
+ * address leaves 4 bytes of padding). */
 #if UINTPTR_MAX == 0xFFFFFFFFu
-
 SE_STATIC_ASSERT(sizeof(void *) == 4 && sizeof(intptr_t) == 4, "32-bit target");
-
-SE_STATIC_ASSERT(offsetof(ModuleProperties, name) == 0, "ModuleProperties.name");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, description) == 4, "ModuleProperties.description");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, about) == 8, "ModuleProperties.about");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, reserved12) == 12, "ModuleProperties word 12");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, reserved16) == 16, "ModuleProperties word 16");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, interfaceRevision) == 20, "interfaceRevision");
-SE_STATIC_ASSERT(sizeof(ModuleProperties) == 24, "ModuleProperties size");
-
-SE_STATIC_ASSERT(offsetof(BindingRecord, magic) == 0, "BindingRecord.magic");
-SE_STATIC_ASSERT(offsetof(BindingRecord, recordVersion) == 4, "BindingRecord.recordVersion");
-SE_STATIC_ASSERT(offsetof(BindingRecord, hostData) == 8, "BindingRecord.hostData");
-SE_STATIC_ASSERT(offsetof(BindingRecord, object) == 12, "BindingRecord.object");
-SE_STATIC_ASSERT(offsetof(BindingRecord, reserved16) == 16, "BindingRecord word 16");
-SE_STATIC_ASSERT(offsetof(BindingRecord, dispatcher) == 20, "BindingRecord.dispatcher");
-SE_STATIC_ASSERT(offsetof(BindingRecord, process) == 24, "BindingRecord.process");
-SE_STATIC_ASSERT(offsetof(BindingRecord, eventHandler) == 28, "BindingRecord.eventHandler");
-SE_STATIC_ASSERT(offsetof(BindingRecord, reserved32) == 32, "BindingRecord words 32-47");
-SE_STATIC_ASSERT(sizeof(BindingRecord) == 48, "BindingRecord size");
-
-SE_STATIC_ASSERT(offsetof(PlugDescription, variable) == 0, "PlugDescription.variable");
-SE_STATIC_ASSERT(offsetof(PlugDescription, direction) == 4, "PlugDescription.direction");
-SE_STATIC_ASSERT(offsetof(PlugDescription, datatype) == 8, "PlugDescription.datatype");
-SE_STATIC_ASSERT(offsetof(PlugDescription, name) == 12, "PlugDescription.name");
-SE_STATIC_ASSERT(offsetof(PlugDescription, defaultText) == 16, "PlugDescription.defaultText");
-SE_STATIC_ASSERT(offsetof(PlugDescription, listText) == 20, "PlugDescription.listText");
-SE_STATIC_ASSERT(offsetof(PlugDescription, flags) == 24, "PlugDescription.flags");
-SE_STATIC_ASSERT(offsetof(PlugDescription, reserved28) == 28, "PlugDescription word 28");
-SE_STATIC_ASSERT(sizeof(PlugDescription) == 32, "PlugDescription size");
-
-SE_STATIC_ASSERT(offsetof(HostEvent, timeStamp) == 0, "HostEvent.timeStamp");
-SE_STATIC_ASSERT(offsetof(HostEvent, type) == 4, "HostEvent.type");
-SE_STATIC_ASSERT(offsetof(HostEvent, intValue) == 8, "HostEvent.intValue");
-SE_STATIC_ASSERT(offsetof(HostEvent, extra) == 12, "HostEvent.extra");
-SE_STATIC_ASSERT(offsetof(HostEvent, pointer) == 16, "HostEvent.pointer");
-SE_STATIC_ASSERT(offsetof(HostEvent, link) == 20, "HostEvent.link");
-SE_STATIC_ASSERT(sizeof(HostEvent) == 24, "HostEvent size");
-
-SE_STATIC_ASSERT(offsetof(ProcessDescriptor, routine) == 0, "ProcessDescriptor.routine");
-SE_STATIC_ASSERT(offsetof(ProcessDescriptor, word1) == 4, "ProcessDescriptor.word1");
-SE_STATIC_ASSERT(offsetof(ProcessDescriptor, word2) == 8, "ProcessDescriptor.word2");
-SE_STATIC_ASSERT(offsetof(ProcessDescriptor, word3) == 12, "ProcessDescriptor.word3");
-SE_STATIC_ASSERT(sizeof(ProcessDescriptor) == 16, "ProcessDescriptor size");
-
-SE_STATIC_ASSERT(offsetof(ProcessRoutineInfo, one) == 0, "ProcessRoutineInfo word 0");
-SE_STATIC_ASSERT(offsetof(ProcessRoutineInfo, descriptorSize) == 4, "ProcessRoutineInfo word 4");
-SE_STATIC_ASSERT(offsetof(ProcessRoutineInfo, descriptor) == 8, "ProcessRoutineInfo word 8");
-SE_STATIC_ASSERT(offsetof(ProcessRoutineInfo, zero) == 12, "ProcessRoutineInfo word 12");
-SE_STATIC_ASSERT(sizeof(ProcessRoutineInfo) == 16, "ProcessRoutineInfo size");
-
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, magic) == 0, "GuiBindingRecord.magic");
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, recordVersion) == 4, "GuiBindingRecord.version");
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, dispatcher) == 8, "GuiBindingRecord.dispatcher");
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, hostData) == 12, "GuiBindingRecord.hostData");
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, object) == 16, "GuiBindingRecord.object");
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, reserved20) == 20, "GuiBindingRecord words 20-39");
-SE_STATIC_ASSERT(sizeof(GuiBindingRecord) == 40, "GuiBindingRecord size");
-
-
-#elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu /* x86-64: the same order, pointer-sized addresses */
-
-/* Both 64-bit conventions (LP64 and LLP64) give these layouts: only addresses and entries are
- * 8 bytes, every other field is a 32-bit word, and each field sits at its natural alignment, so
- * a 32-bit word before an address leaves 4 bytes of padding. */
+#define SE_LAYOUT(bits32, bits64) (bits32)
+#elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
 SE_STATIC_ASSERT(sizeof(void *) == 8 && sizeof(intptr_t) == 8, "64-bit target");
-
-SE_STATIC_ASSERT(offsetof(ModuleProperties, name) == 0, "ModuleProperties.name");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, description) == 8, "ModuleProperties.description");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, about) == 16, "ModuleProperties.about");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, reserved12) == 24, "ModuleProperties word 12");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, reserved16) == 28, "ModuleProperties word 16");
-SE_STATIC_ASSERT(offsetof(ModuleProperties, interfaceRevision) == 32, "interfaceRevision");
-SE_STATIC_ASSERT(sizeof(ModuleProperties) == 40, "ModuleProperties size");
-
-SE_STATIC_ASSERT(offsetof(BindingRecord, magic) == 0, "BindingRecord.magic");
-SE_STATIC_ASSERT(offsetof(BindingRecord, recordVersion) == 4, "BindingRecord.recordVersion");
-SE_STATIC_ASSERT(offsetof(BindingRecord, hostData) == 8, "BindingRecord.hostData");
-SE_STATIC_ASSERT(offsetof(BindingRecord, object) == 16, "BindingRecord.object");
-SE_STATIC_ASSERT(offsetof(BindingRecord, reserved16) == 24, "BindingRecord word 16");
-SE_STATIC_ASSERT(offsetof(BindingRecord, dispatcher) == 32, "BindingRecord.dispatcher");
-SE_STATIC_ASSERT(offsetof(BindingRecord, process) == 40, "BindingRecord.process");
-SE_STATIC_ASSERT(offsetof(BindingRecord, eventHandler) == 48, "BindingRecord.eventHandler");
-SE_STATIC_ASSERT(offsetof(BindingRecord, reserved32) == 56, "BindingRecord words 32-47");
-SE_STATIC_ASSERT(sizeof(BindingRecord) == 72, "BindingRecord size");
-
-SE_STATIC_ASSERT(offsetof(PlugDescription, variable) == 0, "PlugDescription.variable");
-SE_STATIC_ASSERT(offsetof(PlugDescription, direction) == 8, "PlugDescription.direction");
-SE_STATIC_ASSERT(offsetof(PlugDescription, datatype) == 12, "PlugDescription.datatype");
-SE_STATIC_ASSERT(offsetof(PlugDescription, name) == 16, "PlugDescription.name");
-SE_STATIC_ASSERT(offsetof(PlugDescription, defaultText) == 24, "PlugDescription.defaultText");
-SE_STATIC_ASSERT(offsetof(PlugDescription, listText) == 32, "PlugDescription.listText");
-SE_STATIC_ASSERT(offsetof(PlugDescription, flags) == 40, "PlugDescription.flags");
-SE_STATIC_ASSERT(offsetof(PlugDescription, reserved28) == 44, "PlugDescription word 28");
-SE_STATIC_ASSERT(sizeof(PlugDescription) == 48, "PlugDescription size");
-
-SE_STATIC_ASSERT(offsetof(HostEvent, timeStamp) == 0, "HostEvent.timeStamp");
-SE_STATIC_ASSERT(offsetof(HostEvent, type) == 4, "HostEvent.type");
-SE_STATIC_ASSERT(offsetof(HostEvent, intValue) == 8, "HostEvent.intValue");
-SE_STATIC_ASSERT(offsetof(HostEvent, extra) == 12, "HostEvent.extra");
-SE_STATIC_ASSERT(offsetof(HostEvent, pointer) == 16, "HostEvent.pointer");
-SE_STATIC_ASSERT(offsetof(HostEvent, link) == 24, "HostEvent.link");
-SE_STATIC_ASSERT(sizeof(HostEvent) == 32, "HostEvent size");
-
-SE_STATIC_ASSERT(offsetof(ProcessDescriptor, routine) == 0, "ProcessDescriptor.routine");
-SE_STATIC_ASSERT(offsetof(ProcessDescriptor, word1) == 8, "ProcessDescriptor.word1");
-SE_STATIC_ASSERT(offsetof(ProcessDescriptor, word2) == 12, "ProcessDescriptor.word2");
-SE_STATIC_ASSERT(offsetof(ProcessDescriptor, word3) == 16, "ProcessDescriptor.word3");
-SE_STATIC_ASSERT(sizeof(ProcessDescriptor) == 24, "ProcessDescriptor size");
-
-/* descriptorSize still says 16, the size of a ProcessDescriptor on the 32-bit ABI. */
-SE_STATIC_ASSERT(offsetof(ProcessRoutineInfo, one) == 0, "ProcessRoutineInfo word 0");
-SE_STATIC_ASSERT(offsetof(ProcessRoutineInfo, descriptorSize) == 4, "ProcessRoutineInfo word 4");
-SE_STATIC_ASSERT(offsetof(ProcessRoutineInfo, descriptor) == 8, "ProcessRoutineInfo word 8");
-SE_STATIC_ASSERT(offsetof(ProcessRoutineInfo, zero) == 16, "ProcessRoutineInfo word 12");
-SE_STATIC_ASSERT(sizeof(ProcessRoutineInfo) == 24, "ProcessRoutineInfo size");
-
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, magic) == 0, "GuiBindingRecord.magic");
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, recordVersion) == 4, "GuiBindingRecord.version");
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, dispatcher) == 8, "GuiBindingRecord.dispatcher");
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, hostData) == 16, "GuiBindingRecord.hostData");
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, object) == 24, "GuiBindingRecord.object");
-SE_STATIC_ASSERT(offsetof(GuiBindingRecord, reserved20) == 32, "GuiBindingRecord words 20-39");
-SE_STATIC_ASSERT(sizeof(GuiBindingRecord) == 56, "GuiBindingRecord size");
-
+#define SE_LAYOUT(bits32, bits64) (bits64)
 #else
 #error "abi.h's layouts are checked for 32-bit and 64-bit targets only"
 #endif
+#define SE_OFFSET(record, field, at32, at64) \
+    SE_STATIC_ASSERT(offsetof(record, field) == SE_LAYOUT(at32, at64), #record "." #field)
+#define SE_SIZE(record, size32, size64) \
+    SE_STATIC_ASSERT(sizeof(record) == SE_LAYOUT(size32, size64), #record " size")
+
+SE_OFFSET(ModuleProperties, name, 0, 0);
+SE_OFFSET(ModuleProperties, description, 4, 8);
+SE_OFFSET(ModuleProperties, about, 8, 16);
+SE_OFFSET(ModuleProperties, reserved12, 12, 24);
+SE_OFFSET(ModuleProperties, reserved16, 16, 28);
+SE_OFFSET(ModuleProperties, interfaceRevision, 20, 32);
+SE_SIZE(ModuleProperties, 24, 40);
+
+SE_OFFSET(BindingRecord, magic, 0, 0);
+SE_OFFSET(BindingRecord, recordVersion, 4, 4);
+SE_OFFSET(BindingRecord, hostData, 8, 8);
+SE_OFFSET(BindingRecord, object, 12, 16);
+SE_OFFSET(BindingRecord, reserved16, 16, 24);
+SE_OFFSET(BindingRecord, dispatcher, 20, 32);
+SE_OFFSET(BindingRecord, process, 24, 40);
+SE_OFFSET(BindingRecord, eventHandler, 28, 48);
+SE_OFFSET(BindingRecord, reserved32, 32, 56);
+SE_SIZE(BindingRecord, 48, 72);
+
+SE_OFFSET(PlugDescription, variable, 0, 0);
+SE_OFFSET(PlugDescription, direction, 4, 8);
+SE_OFFSET(PlugDescription, datatype, 8, 12);
+SE_OFFSET(PlugDescription, name, 12, 16);
+SE_OFFSET(PlugDescription, defaultText, 16, 24);
+SE_OFFSET(PlugDescription, listText, 20, 32);
+SE_OFFSET(PlugDescription, flags, 24, 40);
+SE_OFFSET(PlugDescription, reserved28, 28, 44);
+SE_SIZE(PlugDescription, 32, 48);
+
+SE_OFFSET(HostEvent, timeStamp, 0, 0);
+SE_OFFSET(HostEvent, type, 4, 4);
+SE_OFFSET(HostEvent, intValue, 8, 8);
+SE_OFFSET(HostEvent, extra, 12, 12);
+SE_OFFSET(HostEvent, pointer, 16, 16);
+SE_OFFSET(HostEvent, link, 20, 24);
+SE_SIZE(HostEvent, 24, 32);
+
+SE_OFFSET(ProcessDescriptor, routine, 0, 0);
+SE_OFFSET(ProcessDescriptor, word1, 4, 8);
+SE_OFFSET(ProcessDescriptor, word2, 8, 12);
+SE_OFFSET(ProcessDescriptor, word3, 12, 16);
+SE_SIZE(ProcessDescriptor, 16, 24);
+
+SE_OFFSET(ProcessRoutineInfo, one, 0, 0);
+SE_OFFSET(ProcessRoutineInfo, descriptorSize, 4, 4);
+SE_OFFSET(ProcessRoutineInfo, descriptor, 8, 8);
+SE_OFFSET(ProcessRoutineInfo, zero, 12, 16);
+SE_SIZE(ProcessRoutineInfo, 16, 24);
+
+SE_OFFSET(GuiBindingRecord, magic, 0, 0);
+SE_OFFSET(GuiBindingRecord, recordVersion, 4, 4);
+SE_OFFSET(GuiBindingRecord, dispatcher, 8, 8);
+SE_OFFSET(GuiBindingRecord, hostData, 12, 16);
+SE_OFFSET(GuiBindingRecord, object, 16, 24);
+SE_OFFSET(GuiBindingRecord, reserved20, 20, 32);
+SE_SIZE(GuiBindingRecord, 40, 56);
+
+#undef SE_OFFSET
+#undef SE_SIZE
+#undef SE_LAYOUT
 
 /* Whatever the target, every non-address word is 32-bit. */
 SE_STATIC_ASSERT(sizeof(((BindingRecord *)0)->magic) == 4, "32-bit words");
