@@ -113,7 +113,8 @@ def build(context, best):
     routine, reference, scale, lean, pitch = split(best)
     floor = reference.get(("floor", "steady"), {})
     naive = reference.get(("naive", "steady"), {})
-    flavours = sorted({k[0] for k in routine}, key=lambda f: (f != "sse", f))
+    flavours = sorted({k[0] for k in routine} | {k[0] for k in lean if k[0] != "ref"},
+                      key=lambda f: (f != "sse", f))
 
     rows = []
     for name in ["floor", "naive", "direct"]:
