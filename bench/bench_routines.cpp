@@ -265,66 +265,53 @@ void fixIterations(benchmark::internal::Benchmark *b) {
     if (text != nullptr && std::atoll(text) > 0) b->Iterations(std::atoll(text));
 }
 
+// One benchmark per block size in `blocks`, named `name`, for the given instance and case.
+template <size_t N>
+void registerBlocks(const std::string &name, const host::PluginEntries &entries, int16_t shape,
+                    bool modulated, Case c, const int32_t (&blocks)[N]) {
+    auto *b = benchmark::RegisterBenchmark(
+        name.c_str(), [entries, shape, modulated, c](benchmark::State &state) {
+            runBlocks(state, entries, shape, modulated, c);
+        });
+    for (const int32_t block : blocks) b->Arg(block);
+    b->ArgName("block");
+    fixIterations(b);
+}
+
+// The references and every routine's cases behind one host: `prefix` "reference/" and
+// "routine/" for the stand-in host, "lean/" for the minimal callback (`lean` true).
+template <size_t N>
+void registerSeries(bool lean, const int32_t (&blocks)[N]) {
+    const std::string refs = lean ? "lean/ref/" : "reference/";
+    const std::string routines = lean ? "lean/" : "routine/";
+    auto host = [lean](const host::PluginEntries &entries, host::PluginEntries *out) {
+        if (!lean) {
+            *out = entries;
+            return true;
+        }
+        return leanEntries(entries, out);
+    };
+    for (const Reference r : {Reference::Floor, Reference::Naive, Reference::Direct}) {
+        host::PluginEntries entries;
+        if (!host(referenceEntries(r), &entries)) continue;
+        registerBlocks(refs + referenceName(r) + "/steady", entries, SHAPE_PERFECT, false,
+                       Case::Steady, blocks);
+    }
+    for (const Flavour &flavour : flavours()) {
+        host::PluginEntries entries;
+        if (!host(flavour.library->entries(), &entries)) continue;
+        for (const Routine &routine : kRoutines)
+            for (const CaseInfo &info : kCases)
+                if (routine.modulated ? info.modulated : info.plain)
+                    registerBlocks(routines + flavour.name + "/" + routine.name + "/" + info.name,
+                                   entries, routine.shape, routine.modulated, info.id, blocks);
+    }
+}
+
 void registerAll() {
-    const Reference references[] = {Reference::Floor, Reference::Naive, Reference::Direct};
-    for (const Reference r : references) {
-        const std::string name = std::string("reference/") + referenceName(r) + "/steady";
-        auto *b = benchmark::RegisterBenchmark(name.c_str(), [r](benchmark::State &state) {
-            runBlocks(state, referenceEntries(r), SHAPE_PERFECT, false, Case::Steady);
-        });
-        for (const int32_t block : kBlockSizes) b->Arg(block);
-        b->ArgName("block");
-        fixIterations(b);
-    }
     fixIterations(benchmark::RegisterBenchmark("pitch/updatePitch", runPitchConversion));
-
-    for (const Flavour &flavour : flavours()) {
-        const host::PluginEntries entries = flavour.library->entries();
-        for (const Routine &routine : kRoutines) {
-            for (const CaseInfo &info : kCases) {
-                if (!(routine.modulated ? info.modulated : info.plain)) continue;
-                const std::string name = "routine/" + flavour.name + "/" + routine.name + "/" +
-                                         info.name;
-                auto *b = benchmark::RegisterBenchmark(
-                    name.c_str(), [entries, routine, info](benchmark::State &state) {
-                        runBlocks(state, entries, routine.shape, routine.modulated, info.id);
-                    });
-                for (const int32_t block : kBlockSizes) b->Arg(block);
-                b->ArgName("block");
-                fixIterations(b);
-            }
-        }
-    }
-
-    for (const Reference r : references) {
-        host::PluginEntries lean;
-        if (!leanEntries(referenceEntries(r), &lean)) continue;
-        const std::string name = std::string("lean/ref/") + referenceName(r) + "/steady";
-        auto *b = benchmark::RegisterBenchmark(name.c_str(), [lean](benchmark::State &state) {
-            runBlocks(state, lean, SHAPE_PERFECT, false, Case::Steady);
-        });
-        for (const int32_t block : kLeanBlocks) b->Arg(block);
-        b->ArgName("block");
-        fixIterations(b);
-    }
-    for (const Flavour &flavour : flavours()) {
-        host::PluginEntries lean;
-        if (!leanEntries(flavour.library->entries(), &lean)) continue;
-        for (const Routine &routine : kRoutines) {
-            for (const CaseInfo &info : kCases) {
-                if (!(routine.modulated ? info.modulated : info.plain)) continue;
-                const std::string name =
-                    "lean/" + flavour.name + "/" + routine.name + "/" + info.name;
-                auto *b = benchmark::RegisterBenchmark(
-                    name.c_str(), [lean, routine, info](benchmark::State &state) {
-                        runBlocks(state, lean, routine.shape, routine.modulated, info.id);
-                    });
-                for (const int32_t block : kLeanBlocks) b->Arg(block);
-                b->ArgName("block");
-                fixIterations(b);
-            }
-        }
-    }
+    registerSeries(false, kBlockSizes);
+    registerSeries(true, kLeanBlocks);
 
     for (const Reference r : {Reference::Floor, Reference::Naive}) {
         const std::string name = std::string("scale/ref/") + referenceName(r);
