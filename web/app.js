@@ -14,6 +14,17 @@ const SETTINGS = [
 const HISTORY = ANALYSIS_FRAMES;
 const SPECTRUM_FRAMES = 8192;
 const NOTE_KEYS = 'awsedftgyhujk';
+const SIGNAL_SUGGESTIONS = {
+  pitch: ['2:9', 'exp:2:9', 'sine:0.5:4:6', 'square:2:4:5'],
+  width: ['0.5:9.5', 'sine:0.3:1:9'],
+  sync: ['pulse:220:10:0.1', 'pulse:330', 'square:110:0:10'],
+  'sync-threshold': ['0:10', 'sine:0.2:2:8'],
+  'sync-advance': ['-20:20', 'sine:0.2:0:10'],
+  phase: ['sine:220:0:10', 'square:110:0:10', '0:10'],
+  'phase-mod': ['0:10', 'sine:0.5:0:10'],
+  active: ['gate:0.1-0.4,0.7-0.9', 'square:2:0:10', 'pulse:4:10:0.25'],
+  level: ['-10:10', 'sine:0.5:-5:5', 'square:4:0:5', 'exp:0.1:10'],
+};
 
 const state = {
   wasm: null, module: null, engine: null, defaults: {},
@@ -125,7 +136,12 @@ function buildControls() {
     const signal = document.createElement('input');
     Object.assign(signal, { type: 'text', id: `signal-${input.key}`, className: 'signal', placeholder: 'constant', spellcheck: false });
     signal.setAttribute('aria-label', `${input.label} as a signal`);
-    signalCell.append(signal);
+    // A few signals to start from, offered as the field's suggestions.
+    const suggestions = document.createElement('datalist');
+    suggestions.id = `signals-${input.key}`;
+    for (const text of SIGNAL_SUGGESTIONS[input.key] ?? SIGNAL_SUGGESTIONS.level) suggestions.append(new Option(text));
+    signal.setAttribute('list', suggestions.id);
+    signalCell.append(signal, suggestions);
 
     const setVolts = (v) => {
       state.patch[input.key] = v;
