@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <cstring>
+#include <string>
 
 #include "module/plugs.h"
 
@@ -49,15 +50,16 @@ void fillBlock(host::Host &host, Numbers &numbers, float pitch, int32_t count) {
 } // namespace
 
 const char *routineLabel(int routine) {
-    static const char *const labels[kRoutineCount] = {
-        "Perfect", "PerfectMod", "Perfect2", "Perfect2Mod", "Bright",
-        "BrightMod", "Medium", "MediumMod", "Dark", "DarkMod"};
-    return routine >= 0 && routine < kRoutineCount ? labels[routine] : "?";
+    return routine >= 0 && routine < kRoutineCount ? test::kRoutineTable[routine].name : "?";
 }
 
 SessionResult runSession(const host::PluginEntries &entries, int routine, uint32_t session,
                          const SessionOptions &options) {
     SessionResult result;
+    if (routine < 0 || routine >= kRoutineCount) {
+        result.failure = "no routine " + std::to_string(routine);
+        return result;
+    }
     host::HostOptions hostOptions;
     hostOptions.checkBlocks = options.checkBlocks;
     hostOptions.bufferFrames = 512;
@@ -67,10 +69,11 @@ SessionResult runSession(const host::PluginEntries &entries, int routine, uint32
         return result;
     }
     Numbers numbers(session * 16u + static_cast<uint32_t>(routine));
-    const bool modulated = (routine & 1) != 0;
+    const test::RoutineRow &row = test::kRoutineTable[routine];
+    const bool modulated = row.modulated;
     host.setSampleRate(kSampleRates[session % 4]);
     host.setBlockSize(64 + 32 * static_cast<int32_t>(session % 3));
-    host.setChoice(SHAPE_SETTING, static_cast<int16_t>(routine / 2));
+    host.setChoice(SHAPE_SETTING, row.shape);
     host.setChoice(FM_MODE_SETTING, modulated ? (session % 2 ? FM_ENABLE : FM_HALF) : FM_DISABLE);
     host.setChoice(PM_MODE_SETTING, modulated ? PM_ENABLE : PM_DISABLE);
     host.setChoice(FREQ_SCALE_SETTING,

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "host/host.h"
+#include "support/routines.h"
 
 namespace fourwave::platform {
 
-constexpr int kRoutineCount = 10;
-
-// Routine `routine` (0 to 9): shape routine / 2, the modulation routine when routine is odd.
+// Routines are rows of the shared routine table (support/routines.h), 0 to kRoutineCount - 1.
+constexpr int kRoutineCount = static_cast<int>(test::kRoutineCount);
 const char *routineLabel(int routine);
 
 struct SessionResult {
