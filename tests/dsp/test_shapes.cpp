@@ -141,6 +141,27 @@ TEST(SoftShapes, AnAbsurdPulseLevelStillGivesFiniteEdges) {
     EXPECT_NEAR(stepAt<DarkShape>(0.02f, 0.5f, kLowPitch, 1, 1, 4.0f).pulse, 40.0f * 0.02f, kTol);
 }
 
+// A NaN Width has no row of its own in the pulse's edge table: it counts as a Width outside
+// (0, 1). Below the crossfade band Pulse Out is exactly 0; in and above it only the clipped
+// triangle's share is left, as for a Width of 1.
+template <class Shape>
+void expectNaNWidthActsAsWidthOutOfRange(float bandPitch) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (float t : {0.0f, 0.02f, 0.2f, 0.5f, 0.97f}) {
+        EXPECT_EQ(stepAt<Shape>(t, nan).pulse, 0.0f) << t;
+        EXPECT_EQ(stepAt<Shape>(t, nan).ramp, stepAt<Shape>(t, 0.5f).ramp) << t;
+        EXPECT_EQ(stepAt<Shape>(t, nan, bandPitch).pulse, stepAt<Shape>(t, 1.0f, bandPitch).pulse)
+            << t;
+    }
+    EXPECT_NE(stepAt<Shape>(0.2f, nan, bandPitch).pulse, 0.0f) << "the triangle's share";
+}
+
+TEST(SoftShapes, NaNWidthSilencesThePulseBelowTheBandAndLeavesTheTriangleInIt) {
+    expectNaNWidthActsAsWidthOutOfRange<BrightShape>(0.7f);
+    expectNaNWidthActsAsWidthOutOfRange<MediumShape>(0.7f);
+    expectNaNWidthActsAsWidthOutOfRange<DarkShape>(0.7f);
+}
+
 TEST(SoftShapes, CrossfadeBandAndTopBranch) {
     const float t = 0.2f; // A = 0.4
     // At the lower threshold the triangle is computed but nothing is crossfaded.

@@ -228,7 +228,9 @@ TEST_P(FewPins, OpenEventsAndProcessStillWork) {
     host->run(64);
     EXPECT_TRUE(host->violations().empty());
     // Without an Active pin the module reads Active as 0: silence.
-    if (GetParam() <= ACTIVE_INPUT) EXPECT_EQ(host->buffer(PULSE_OUTPUT)[5], 0.0f);
+    if (GetParam() <= ACTIVE_INPUT) {
+        EXPECT_EQ(host->buffer(PULSE_OUTPUT)[5], 0.0f);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(PinCounts, FewPins, ::testing::Values(0, 1, 11, 12, 15, 19, 25));
