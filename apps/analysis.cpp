@@ -79,17 +79,4 @@ ToneMeasurement ToneAnalyser::measure(const float *samples, double fundamentalHz
     return result;
 }
 
-double moduleFrequencyHz(float pitch, bool voltPerKhz, int32_t sampleRateHz) {
-    const float rate = static_cast<float>(sampleRateHz);
-    const float invSampleRate = 1.0f / rate;
-    const float maxFrequency = rate * 0.25f;
-    float f = voltPerKhz
-                  ? pitch * 10000.0f
-                  : static_cast<float>(440.0 * std::pow(2.0, 10.0 * static_cast<double>(pitch) - 5.0));
-    for (int halvings = 0; halvings < 4 && f >= maxFrequency; ++halvings) f *= 0.5f;
-    if (f >= maxFrequency) f = maxFrequency;
-    const float increment = invSampleRate * f;
-    return static_cast<double>(increment) * sampleRateHz;
-}
-
 } // namespace fourwave::apps

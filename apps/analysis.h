@@ -41,9 +41,4 @@ private:
     void *plan_;
 };
 
-// The frequency the module plays for a constant Pitch value (plug scale): its conversion and
-// octave folding, in its own single precision, so that the harmonics are looked for where
-// they are.
-double moduleFrequencyHz(float pitch, bool voltPerKhz, int32_t sampleRateHz);
-
 } // namespace fourwave::apps

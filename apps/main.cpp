@@ -22,18 +22,32 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis.h"
+#include "engine/frequency.h"
+#include "engine/patch.h"
+#include "engine/plugin.h"
+#include "engine/runner.h"
 #include "errors.h"
-#include "patch.h"
-#include "session.h"
 #include "wav_file.h"
 
 using namespace fourwave;
 using namespace fourwave::apps;
+using namespace fourwave::engine;
 
 namespace {
 
 constexpr const char *kVersion = "fourwave 2.6";
 constexpr double kProgressAfterSeconds = 1.0;
+
+// The engine returns what is wrong with the user's input as a value; here it is bad input.
+void throwIfBadInput(const Error &error) {
+    if (error) throw UsageError(error.message());
+}
+
+// A render that stopped early (the library refused an instance, a block check broke).
+RenderSummary throwIfStopped(RenderSummary summary) {
+    if (!summary.failure.empty()) throw RunError(summary.failure);
+    return summary;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Command-line values, kept as text until the patch layers are applied in order.
@@ -141,10 +155,30 @@ void writeTextAtomically(const std::string &path, const std::string &content) {
     }
 }
 
+// The library used when no --plugin is given: the SSE build next to the executable, else the
+// build of the flavour the executable was built with (also next to it).
+std::string defaultPluginPath() {
+    std::vector<char> executable(4096);
+    const ssize_t length = readlink("/proc/self/exe", executable.data(), executable.size() - 1);
+    std::string directory = ".";
+    if (length > 0) {
+        const std::string text(executable.data(), static_cast<size_t>(length));
+        const size_t slash = text.rfind('/');
+        if (slash != std::string::npos) directory = text.substr(0, slash);
+    }
+    const std::string sse = directory + "/fourwave_sse.so";
+    if (access(sse.c_str(), F_OK) == 0) return sse;
+    const std::string sibling = directory + "/" + FOURWAVE_SIBLING_PLUGIN;
+    if (access(sibling.c_str(), F_OK) == 0) return sibling;
+    return sse; // the load names the missing file
+}
+
 std::unique_ptr<host::PluginLibrary> pluginFrom(const std::string &path, bool given) {
-    if (given) return loadPlugin(path, "option --plugin");
-    return loadPlugin(defaultPluginPath(),
-                      "the default plug-in (build it, or give one with --plugin PATH)");
+    const char *where = given ? "option --plugin"
+                              : "the default plug-in (build it, or give one with --plugin PATH)";
+    std::unique_ptr<host::PluginLibrary> library;
+    throwIfBadInput(loadPlugin(given ? path : defaultPluginPath(), where, &library));
+    return library;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -152,10 +186,11 @@ std::unique_ptr<host::PluginLibrary> pluginFrom(const std::string &path, bool gi
 
 int runRender(const RenderOptions &options, bool pluginGiven) {
     Patch patch = defaultPatch();
-    if (!options.patchPath.empty()) applyPatchFile(patch, options.patchPath);
+    if (!options.patchPath.empty()) throwIfBadInput(applyPatchFile(patch, options.patchPath));
     for (const auto &[key, option] : options.options)
         if (option->count() > 0)
-            applySetting(patch, key, nlohmann::json(options.values.at(key)), "option --" + key);
+            throwIfBadInput(applySetting(patch, key, nlohmann::json(options.values.at(key)),
+                                         "option --" + key));
     if (patch.frames() < 1)
         throw UsageError("option --seconds: " + formatSeconds(patch.seconds) + " at " +
                          std::to_string(patch.sampleRateHz) + " Hz is not one frame");
@@ -190,8 +225,9 @@ int runRender(const RenderOptions &options, bool pluginGiven) {
         writers.front()->write(interleaved.data(), count);
     };
     ProgressBar bar(!options.quiet);
+    const ProgressCallback progress = [&](int64_t done, int64_t total) { bar.update(done, total); };
     const RenderSummary summary =
-        renderPatch(*library, patch, sink, [&](int64_t done, int64_t total) { bar.update(done, total); });
+        throwIfStopped(renderPatch(library->entries(), patch, sink, progress));
     bar.finish();
     for (auto &writer : writers) writer->commit();
 
@@ -248,7 +284,7 @@ int runAnalyze(const AnalyzeOptions &options) {
         pitches.push_back(volts);
     }
     Patch base = defaultPatch();
-    applySetting(base, "rate", nlohmann::json(options.rate), "option --rate");
+    throwIfBadInput(applySetting(base, "rate", nlohmann::json(options.rate), "option --rate"));
     base.seconds = static_cast<double>(kAnalysisSettleFrames + kAnalysisFrames) / base.sampleRateHz;
 
     const std::unique_ptr<host::PluginLibrary> library =
@@ -272,10 +308,11 @@ int runAnalyze(const AnalyzeOptions &options) {
             patch.shape = shape;
             patch.inputs[0] = Signal::constant(volts);
             std::vector<float> channels[kOutputCount];
-            renderPatch(*library, patch, [&](const float *const block[kOutputCount], int32_t count) {
+            const BlockSink collect = [&](const float *const block[kOutputCount], int32_t count) {
                 for (int c = 0; c < kOutputCount; ++c)
                     channels[c].insert(channels[c].end(), block[c], block[c] + count);
-            });
+            };
+            throwIfStopped(renderPatch(library->entries(), patch, collect));
             const double hz = moduleFrequencyHz(static_cast<float>(volts / kVoltsPerUnit),
                                                 false, patch.sampleRateHz);
             ToneMeasurement m[kOutputCount];

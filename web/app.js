@@ -2,7 +2,7 @@
 // patch (the fourwave CLI's JSON), runs the module in an AudioWorklet, and draws the scope and
 // the spectrum from the samples the worklet produced.
 import { Engine, OUTPUT_NAMES } from './wasm.js';
-import { INPUTS, CHOICES, readPatch, checkPatch, checkSignal, parseNumber, moduleFrequencyHz } from './patch.js';
+import { INPUTS, CHOICES } from './patch.js';
 import { powerSpectrum, measureTone, ANALYSIS_FRAMES, ANALYSIS_SETTLE_FRAMES } from './analysis.js';
 
 const $ = (id) => document.getElementById(id);
@@ -49,10 +49,9 @@ function patchText(patch = state.patch) { return JSON.stringify(patch, null, 2);
 
 // The current patch, as the worklet and the CLI read it; `fromText` keeps the textarea as typed.
 function patchChanged({ fromText = false } = {}) {
-  try {
-    checkPatch(state.patch, 'the patch');
-  } catch (error) {
-    showError(error.message);
+  const problem = state.engine.patchProblem(JSON.stringify(state.patch), 'the patch');
+  if (problem) {
+    showError(problem);
     return false;
   }
   showError('');
@@ -80,7 +79,7 @@ function decodePatch(text) {
 function loadPatch(text, source) {
   let patch;
   try {
-    patch = readPatch(text, source);
+    patch = state.engine.readPatch(text, source);
   } catch (error) {
     showError(error.message);
     return false;
@@ -152,7 +151,7 @@ function buildControls() {
     };
     slider.addEventListener('input', () => { number.value = slider.value; setVolts(Number(slider.value)); });
     number.addEventListener('change', () => {
-      const v = parseNumber(number.value);
+      const v = state.engine.number(number.value);
       if (v === null) return;
       slider.value = String(v);
       setVolts(v);
@@ -161,7 +160,7 @@ function buildControls() {
       const text = signal.value.trim();
       if (text === '') { setVolts(Number(number.value)); return; }
       try {
-        checkSignal(text, input.label);
+        state.engine.checkSetting(input.key, text, input.label);
         signal.classList.remove('invalid');
         state.patch[input.key] = text;
         patchChanged();
@@ -185,7 +184,7 @@ function buildControls() {
   });
   $('master').addEventListener('input', () => { $('master-value').textContent = `${$('master').value} dB`; sendMix(); });
   $('seconds').addEventListener('change', () => {
-    const v = parseNumber($('seconds').value);
+    const v = state.engine.number($('seconds').value);
     if (v !== null) { state.patch.seconds = v; patchChanged(); }
   });
   $('block').addEventListener('change', () => {
@@ -199,7 +198,7 @@ function refreshControls() {
   for (const [key] of SETTINGS) $(`setting-${key}`).value = value(key);
   for (const input of INPUTS) {
     const v = value(input.key);
-    const constant = typeof v === 'number' ? v : parseNumber(String(v));
+    const constant = typeof v === 'number' ? v : state.engine.number(String(v));
     $(`signal-${input.key}`).value = constant === null ? String(v) : '';
     $(`signal-${input.key}`).classList.remove('invalid');
     const shown = constant === null ? 0 : constant;
@@ -389,9 +388,9 @@ function canvasContext(id) {
 // The frequency being played, for a steady Pitch; null while Pitch moves.
 function steadyFrequency() {
   const pitch = value('pitch');
-  const volts = typeof pitch === 'number' ? pitch : parseNumber(String(pitch));
+  const volts = typeof pitch === 'number' ? pitch : state.engine.number(String(pitch));
   if (volts === null) return null;
-  return moduleFrequencyHz(Math.fround(volts / 10), value('freq-scale') === 'khz', state.rate);
+  return state.engine.frequencyHz(volts / 10, value('freq-scale') === 'khz', state.rate);
 }
 
 // The last cycle start: the Ramp or Saw output's jump back (the phase wrap), else a rising

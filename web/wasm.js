@@ -123,7 +123,14 @@ export function runProgram(module, options) {
 
 export const OUTPUT_NAMES = ['ramp', 'saw', 'pulse', 'triangle'];
 
-// The web host: one session of a patch at a time (fw_open), rendered frame-exactly.
+// A patch, or one value of it, that the engine's reader refused; the message is the CLI's.
+export class PatchError extends Error {}
+
+// fw_open's and fw_update's answer to a patch the reader refuses.
+const PATCH_REFUSED = 2;
+
+// The web host: the engine's patch reader, and one session of a patch at a time (fw_open),
+// rendered frame-exactly.
 export class Engine {
   constructor(module) {
     this.module = module;
@@ -139,31 +146,75 @@ export class Engine {
     return utf8Decode(bytes.subarray(pointer, end));
   }
 
-  withString(text, call) {
-    const encoded = utf8Encode(text);
-    const pointer = this.x.fw_alloc(encoded.length + 1);
-    const bytes = new Uint8Array(this.x.memory.buffer);
-    bytes.set(encoded, pointer);
-    bytes[pointer + encoded.length] = 0;
+  // Calls `call` with the texts as C strings in the module's memory, freed afterwards.
+  withStrings(texts, call) {
+    const pointers = texts.map((text) => {
+      const encoded = utf8Encode(text);
+      const pointer = this.x.fw_alloc(encoded.length + 1);
+      const bytes = new Uint8Array(this.x.memory.buffer);
+      bytes.set(encoded, pointer);
+      bytes[pointer + encoded.length] = 0;
+      return pointer;
+    });
     try {
-      return call(pointer);
+      return call(...pointers);
     } finally {
-      this.x.fw_free(pointer);
+      pointers.forEach((pointer) => this.x.fw_free(pointer));
     }
   }
 
   defaultPatch() { return this.string(this.x.fw_default_patch()); }
   moduleName() { return this.string(this.x.fw_module_text(0)); }
   aboutText() { return this.string(this.x.fw_module_text(2)); }
+  // The patch keys: the settings, then the inputs.
+  patchKeys() { return this.string(this.x.fw_patch_keys()).split(','); }
+
+  // What the reader finds wrong with a patch text, or '' (`source` names it in the message).
+  patchProblem(patchText, source) {
+    return this.string(this.withStrings([patchText, source], (p, s) => this.x.fw_check_patch(p, s)));
+  }
+
+  // A patch text read as the CLI reads a patch file: its object, or a PatchError.
+  readPatch(patchText, source) {
+    const problem = this.patchProblem(patchText, source);
+    if (problem) throw new PatchError(problem);
+    return JSON.parse(patchText);
+  }
+
+  // Checks one value, written as on the command line, for `key`; a PatchError names `where`.
+  checkSetting(key, text, where) {
+    const problem = this.string(this.withStrings([key, text, where], (k, t, w) => this.x.fw_check_setting(k, t, w)));
+    if (problem) throw new PatchError(problem);
+  }
+
+  // A number as a patch writes one, or null.
+  number(text) {
+    const value = this.withStrings([text], (t) => this.x.fw_number(t));
+    return Number.isNaN(value) ? null : value;
+  }
+
+  // The frequency the module plays for a constant Pitch value `pitch` (plug scale, taken in
+  // single precision as the plug carries it).
+  frequencyHz(pitch, voltPerKhz, rateHz) { return this.x.fw_frequency_hz(pitch, voltPerKhz ? 1 : 0, rateHz); }
 
   // Opens `patchText` (JSON over the CLI's default patch). rateHz 0: the patch's own rate.
   open(patchText, { rateHz = 0, loop = false, checks = true } = {}) {
-    const status = this.withString(patchText, (p) => this.x.fw_open(p, rateHz, loop ? 1 : 0, checks ? 1 : 0));
+    const status = this.withStrings([patchText], (p) => this.x.fw_open(p, rateHz, loop ? 1 : 0, checks ? 1 : 0));
+    this.throwIfRefused(status, patchText);
     if (status !== 0) throw new Error('the module refused to create an instance');
   }
 
-  // True when the instance was opened again (a changed rate, block size, seed or length).
-  update(patchText) { return this.withString(patchText, (p) => this.x.fw_update(p)) === 1; }
+  // True when the instance was opened again (a changed rate, block size, seed or length). A
+  // patch the reader refuses leaves the session playing the last one.
+  update(patchText) {
+    const status = this.withStrings([patchText], (p) => this.x.fw_update(p));
+    this.throwIfRefused(status, patchText);
+    return status === 1;
+  }
+
+  throwIfRefused(status, patchText) {
+    if (status === PATCH_REFUSED) throw new PatchError(this.patchProblem(patchText, 'patch'));
+  }
 
   // Renders `frames` frames; returns the four outputs' samples (views valid until the next call).
   render(frames) {

@@ -13,9 +13,8 @@ class FourwaveProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
     const { wasm, patch, loop = true } = options.processorOptions;
-    this.module = new WebAssembly.Module(wasm);
-    this.loop = loop;
-    this.start(patch);
+    this.engine = new Engine(new WebAssembly.Module(wasm));
+    this.engine.open(patch, { rateHz: sampleRate, loop, checks: false });
     this.gains = [1, 1, 1, 1];
     this.master = 0.05;
     this.pending = [0, 1, 2, 3].map(() => new Float32Array(POST_FRAMES));
@@ -26,25 +25,12 @@ class FourwaveProcessor extends AudioWorkletProcessor {
     this.port.postMessage({ type: 'ready', plugs: this.engine.plugs(), rate: sampleRate });
   }
 
-  start(patch) {
-    this.engine = new Engine(this.module);
-    this.engine.open(patch, { rateHz: sampleRate, loop: this.loop, checks: false });
-    this.patch = patch;
-  }
-
   receive(message) {
     try {
       if (message.type === 'patch') {
-        let reopened;
-        try {
-          reopened = this.engine.update(message.patch);
-          this.patch = message.patch;
-        } catch (error) {
-          // A patch the page's checks let through and the reader refused stops the instance:
-          // a new one plays the last patch that worked.
-          this.start(this.patch);
-          throw error;
-        }
+        // A patch the reader refuses (a PatchError, shown by the page) leaves the instance
+        // playing the last one that read.
+        const reopened = this.engine.update(message.patch);
         this.port.postMessage({ type: 'applied', reopened });
       } else if (message.type === 'mix') {
         this.gains = message.gains;

@@ -11,7 +11,6 @@ import { fileURLToPath } from 'node:url';
 
 import { Engine } from '../../web/wasm.js';
 import { measureTone, ANALYSIS_FRAMES, ANALYSIS_SETTLE_FRAMES } from '../../web/analysis.js';
-import { moduleFrequencyHz } from '../../web/patch.js';
 import { decodeWav } from '../../web/node/wav.js';
 import { softLimit, KNEE, CEILING } from '../../web/limiter.js';
 import { startServer } from '../../web/node/serve.mjs';
@@ -157,7 +156,7 @@ check('the alias-to-signal ratio equals fourwave analyze', () => {
         channels.forEach((channel, c) => channel.set(block[c], done));
         done += block[0].length;
       }
-      const hz = moduleFrequencyHz(Math.fround(volts / 10), false, 48000);
+      const hz = engine.frequencyHz(Math.fround(volts / 10), false, 48000);
       ['ramp', 'saw', 'pulse', 'triangle'].forEach((output, c) => {
         const row = rows.find((r) => r[0] === shape && Number(r[1]) === volts && r[3] === output);
         if (!row) throw new Error(`no analyze row for ${shape} ${volts} ${output}`);

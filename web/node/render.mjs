@@ -2,15 +2,16 @@
 // render` renders it through a plug-in library: the same patch format and defaults (the
 // CLI's own patch reader and render loop, compiled into the wasm file), the same options, the
 // same 4-channel 32-bit float WAV (Ramp, Saw, Pulse, Triangle), so that the two files can be
-// compared sample for sample.
+// compared sample for sample. The patch file and the options are read by the engine's reader in
+// the wasm file, which gives the CLI's messages.
 //
 // Exit status: 0 done; 1 a render failed (a block check, a write); 2 bad input.
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-import { Engine, OUTPUT_NAMES } from '../wasm.js';
-import { INPUTS, SETTING_KEYS, PatchError, readPatch, checkSetting } from '../patch.js';
+import { Engine, OUTPUT_NAMES, PatchError } from '../wasm.js';
+import { INPUTS } from '../patch.js';
 import { encodeWav } from './wav.js';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -31,12 +32,21 @@ Output:    -o, --output OUT.wav   --split (four mono files)   -q, --quiet
 
 class UsageError extends Error {}
 
-function parseArguments(argv) {
-  const options = { patchPath: '', output: '', split: false, quiet: false, wasm: defaultWasm, values: {} };
-  const valued = new Set([...SETTING_KEYS, ...INPUTS.map((i) => i.key), 'output', 'wasm']);
+// The wasm file, from --wasm: its engine knows the patch keys that the options may name.
+function wasmOption(argv) {
+  let wasm = defaultWasm;
+  argv.forEach((arg, i) => {
+    if (arg === '--wasm' && i + 1 < argv.length) wasm = argv[i + 1];
+    else if (arg.startsWith('--wasm=')) wasm = arg.slice('--wasm='.length);
+  });
+  return wasm;
+}
+
+function parseArguments(argv, patchKeys) {
+  const options = { patchPath: '', output: '', split: false, quiet: false, values: {} };
+  const valued = new Set([...patchKeys, 'output', 'wasm']);
   for (let i = 0; i < argv.length; ++i) {
     let arg = argv[i];
-    if (arg === '-h' || arg === '--help') { console.log(usage); process.exit(0); }
     if (arg === '-q' || arg === '--quiet') { options.quiet = true; continue; }
     if (arg === '--split') { options.split = true; continue; }
     let value = null;
@@ -52,8 +62,7 @@ function parseArguments(argv) {
         value = argv[++i];
       }
       if (key === 'output') options.output = value;
-      else if (key === 'wasm') options.wasm = value;
-      else options.values[key] = value; // the last of a repeated option counts
+      else if (key !== 'wasm') options.values[key] = value; // the last of a repeated option counts
       continue;
     }
     if (arg.startsWith('-') && parseFloat(arg) !== parseFloat(arg)) throw new UsageError(`unknown option ${arg}`);
@@ -80,7 +89,17 @@ function writeAtomically(file, bytes) {
 }
 
 function main() {
-  const options = parseArguments(process.argv.slice(2));
+  const argv = process.argv.slice(2);
+  if (argv.includes('-h') || argv.includes('--help')) {
+    console.log(usage);
+    return 0;
+  }
+  const wasm = wasmOption(argv);
+  if (!fs.existsSync(wasm)) {
+    throw new UsageError(`${wasm}: no such file (build it with scripts/web --build-only, or give --wasm PATH)`);
+  }
+  const engine = new Engine(new WebAssembly.Module(fs.readFileSync(wasm)));
+  const options = parseArguments(argv, engine.patchKeys());
   // The layers: the default patch (inside the wasm file), the patch file, the options (given
   // to the reader as text, as the CLI gives its option values).
   let patch = {};
@@ -91,16 +110,12 @@ function main() {
     } catch {
       throw new UsageError(`${options.patchPath}: cannot read the patch file`);
     }
-    patch = readPatch(text, options.patchPath);
+    patch = engine.readPatch(text, options.patchPath);
   }
   for (const [key, value] of Object.entries(options.values)) {
-    checkSetting(key, value, `option --${key}`);
+    engine.checkSetting(key, value, `option --${key}`);
     patch[key] = value;
   }
-  if (!fs.existsSync(options.wasm)) {
-    throw new UsageError(`${options.wasm}: no such file (build it with scripts/web --build-only, or give --wasm PATH)`);
-  }
-  const engine = new Engine(new WebAssembly.Module(fs.readFileSync(options.wasm)));
   const started = process.hrtime.bigint();
   engine.open(JSON.stringify(patch));
   const rate = engine.sampleRate;

@@ -1,6 +1,6 @@
 // The web host: the module linked into one WebAssembly file with the stand-in host's
-// platform-neutral core and the command-line host's patch reader and render loop, behind a
-// handful of plain C exports for the page's AudioWorklet and for scripts/web-render under node.
+// platform-neutral core and the render engine (the CLI's patch reader and render loop), behind
+// a handful of plain C exports for the page, its AudioWorklet and scripts/web-render under node.
 //
 // One session at a time: a patch (the CLI's JSON format, applied over the CLI's default patch)
 // is opened as a runner; fw_render then hands out exactly the frames asked for, running the
@@ -8,9 +8,10 @@
 // of 64, or parts of blocks of another size). The four outputs land in planar buffers the
 // caller reads from memory.
 //
-// Strings pass through buffers from fw_alloc. A patch the JavaScript side has not checked can
-// make the patch reader throw; this build has no exception support, so that stops the
-// instance (the page's checks in web/patch.js come first and give the message).
+// Strings pass through buffers from fw_alloc. The page and web-render check patches and
+// signals with the engine's reader (fw_check_patch, fw_check_setting), which returns the CLI's
+// messages as values: this build has no exception support. A patch that fw_open or fw_update
+// refuses leaves the running session as it was.
 //
 // The same file builds natively too (tests/web/quantum_cost.cpp), so that the cost of a render
 // quantum can be measured on both sides of one code path.
@@ -25,17 +26,21 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "apps/patch.h"
-#include "apps/runner.h"
+#include <nlohmann/json.hpp>
+
+#include "engine/frequency.h"
+#include "engine/patch.h"
+#include "engine/runner.h"
 #include "host/host.h"
 #include "module/exports.h"
 
 using namespace fourwave;
-using namespace fourwave::apps;
+using namespace fourwave::engine;
 
 namespace {
 
@@ -59,11 +64,13 @@ std::string text; // the last string handed out
 
 const host::PluginEntries kEntries = {getModuleProperties, makeModule};
 
-Patch patchFrom(const char *json) {
-    Patch patch = defaultPatch();
-    if (json != nullptr && json[0] != '\0') applyPatchJson(patch, json, "patch");
-    if (session.rateOverride > 0) patch.sampleRateHz = session.rateOverride;
-    return patch;
+// The patch `json` over the default patch, at `rateOverride` if that is above 0.
+Error patchFrom(const char *json, int32_t rateOverride, Patch *patch) {
+    *patch = defaultPatch();
+    if (json != nullptr && json[0] != '\0')
+        if (Error error = applyPatchJson(*patch, json, "patch")) return error;
+    if (rateOverride > 0) patch->sampleRateHz = rateOverride;
+    return {};
 }
 
 bool sameRun(const Patch &a, const Patch &b) {
@@ -82,6 +89,8 @@ const char *handOut(std::string value) {
     text = std::move(value);
     return text.c_str();
 }
+
+constexpr int32_t kPatchRefused = 2;
 
 } // namespace
 
@@ -102,23 +111,62 @@ EMSCRIPTEN_KEEPALIVE const char *fw_module_text(int32_t which) {
     return value != nullptr ? value : "";
 }
 
+// What is wrong with the patch `patchJson` (a JSON object of the CLI's keys), or "" when it
+// reads; `source` names it in the message, as a patch file's name does in the CLI's.
+EMSCRIPTEN_KEEPALIVE const char *fw_check_patch(const char *patchJson, const char *source) {
+    Patch patch;
+    return handOut(applyPatchJson(patch, patchJson, source).message());
+}
+
+// What is wrong with `value`, written as on the command line, for the patch key `key`, or "";
+// `where` names the place, as "option --pitch" does in the CLI's messages.
+EMSCRIPTEN_KEEPALIVE const char *fw_check_setting(const char *key, const char *value,
+                                                  const char *where) {
+    Patch patch;
+    return handOut(applySetting(patch, key, nlohmann::json(std::string(value)), where).message());
+}
+
+// A number as patches write one (plain decimal, finite), or NaN when `text` is none.
+EMSCRIPTEN_KEEPALIVE double fw_number(const char *text) {
+    double number = 0.0;
+    return parseNumber(text, &number) ? number : std::numeric_limits<double>::quiet_NaN();
+}
+
+// The patch keys, settings first, then the inputs in the CLI's order, separated by commas.
+EMSCRIPTEN_KEEPALIVE const char *fw_patch_keys() {
+    std::string keys;
+    for (const std::string &key : kSettingKeys) keys += (keys.empty() ? "" : ",") + key;
+    for (const InputKey &input : kInputKeys) keys += std::string(",") + input.key;
+    return handOut(keys);
+}
+
+// The frequency the module plays for a constant Pitch value `pitch` (plug scale).
+EMSCRIPTEN_KEEPALIVE double fw_frequency_hz(float pitch, int32_t voltPerKhz, int32_t rateHz) {
+    return moduleFrequencyHz(pitch, voltPerKhz != 0, rateHz);
+}
+
 // Opens a session on `patchJson` (over the default patch). `rateHz` > 0 overrides the patch's
 // rate (the audio context's). `loop`: the patch repeats every `seconds`, for live play;
-// `checks`: the stand-in host's block checks on every call. 0 when the instance runs.
+// `checks`: the stand-in host's block checks on every call. 0 when the instance runs, 1 when
+// the module refused to create one, 2 when the patch does not read (fw_check_patch says why).
 EMSCRIPTEN_KEEPALIVE int32_t fw_open(const char *patchJson, int32_t rateHz, int32_t loop,
                                      int32_t checks) {
+    Patch patch;
+    if (patchFrom(patchJson, rateHz, &patch)) return kPatchRefused;
     session.rateOverride = rateHz;
     session.loop = loop != 0;
     session.checks = checks != 0;
     for (std::vector<float> &output : session.outputs) output.assign(kMaxRenderFrames, 0.0f);
-    return start(patchFrom(patchJson));
+    return start(patch);
 }
 
 // A changed patch while the session runs: inputs and settings follow at the next block; a
-// changed rate, block size, seed or length opens the instance again (returns 1; 0 otherwise).
+// changed rate, block size, seed or length opens the instance again (returns 1; 0 otherwise;
+// 2, the session unchanged, when the patch does not read).
 EMSCRIPTEN_KEEPALIVE int32_t fw_update(const char *patchJson) {
     if (!session.runner) return -1;
-    const Patch patch = patchFrom(patchJson);
+    Patch patch;
+    if (patchFrom(patchJson, session.rateOverride, &patch)) return kPatchRefused;
     if (!sameRun(patch, session.runner->patch())) {
         start(patch);
         return 1;

@@ -11,7 +11,7 @@
 //                      0.5), 0 V otherwise; every rise is a sync edge
 //   gate:T0-T1[,T2-T3...]  10 V between the given times (seconds), 0 V elsewhere
 //
-// This file only parses and evaluates; conversion to the plug scale happens in the session.
+// This file only parses and evaluates; the runner converts to the plug scale.
 #pragma once
 
 #include <stdint.h>
@@ -20,7 +20,9 @@
 #include <utility>
 #include <vector>
 
-namespace fourwave::apps {
+#include "error.h"
+
+namespace fourwave::engine {
 
 class Signal {
 public:
@@ -28,8 +30,9 @@ public:
 
     Signal() = default;
     static Signal constant(double volts);
-    // Throws UsageError with `where` at the front of the message when the text is no signal.
-    static Signal parse(const std::string &text, const std::string &where);
+    // Reads `text` into `signal`; when it is no signal, the error has `where` at the front of
+    // its message and `signal` is left as it was.
+    static Error parse(const std::string &text, const std::string &where, Signal *signal);
 
     // The value in volts at frame `frame` of a render at `rateHz` lasting `durationSeconds`.
     // Periods are counted from the frame number exactly, so that a pulse train whose period is
@@ -57,4 +60,4 @@ bool parseNumber(const std::string &text, double *value);
 // The syntax summary for help texts and error messages.
 extern const char *const kSignalSyntax;
 
-} // namespace fourwave::apps
+} // namespace fourwave::engine

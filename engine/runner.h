@@ -1,7 +1,8 @@
 // The render loop of a patch on the stand-in host, one block at a time, as the host
 // application drives an instance: one instance is created, bound, set up and opened, and then
-// run block by block. Platform-neutral and exception-free, so that the command-line host
-// (session.h) and the WebAssembly build share it.
+// run block by block. Platform-neutral and exception-free, so that the command-line host and
+// the WebAssembly build share it: the CLI renders a patch whole (renderPatch), the web host a
+// runner's blocks as its audio quanta ask for them.
 //
 // What a host does around the blocks is done here too:
 //   - the inputs' buffers are filled from the patch's signals, block by block;
@@ -19,6 +20,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -27,7 +29,7 @@
 #include "host/host.h"
 #include "patch.h"
 
-namespace fourwave::apps {
+namespace fourwave::engine {
 
 constexpr int kOutputCount = 4;
 // Ramp, Saw, Pulse, Triangle: the order of the channels of a render.
@@ -41,6 +43,7 @@ struct RenderSummary {
     int64_t sleepRequests = 0;          // every request, including repeats while asleep
     std::vector<int64_t> sleepFrames;   // where the instance fell asleep (end of the block)
     int64_t processCalls = 0;
+    std::string failure;                // renderPatch: empty when every frame was rendered
 };
 
 class PatchRunner {
@@ -96,4 +99,15 @@ private:
     std::vector<int32_t> pendingSettings_; // plugs whose setting changed, announced next block
 };
 
-} // namespace fourwave::apps
+// Receives every block of output, as four channel pointers of `count` frames each (plug scale).
+using BlockSink = std::function<void(const float *const channels[kOutputCount], int32_t count)>;
+// Called now and then with (frames done, frames in all).
+using ProgressCallback = std::function<void(int64_t, int64_t)>;
+
+// Renders the whole patch on a new instance of `entries`, every block checked, and hands the
+// blocks to `sink`. The summary's `failure` says why a render stopped early: the library
+// refused to create an instance, or a block check broke.
+RenderSummary renderPatch(const host::PluginEntries &entries, const Patch &patch,
+                          const BlockSink &sink, const ProgressCallback &progress = {});
+
+} // namespace fourwave::engine

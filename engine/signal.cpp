@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "errors.h"
-
-namespace fourwave::apps {
+namespace fourwave::engine {
 
 const char *const kSignalSyntax =
     "V (constant), A:B (linear sweep), exp:A:B, sine:HZ:LO:HI, square:HZ:LO:HI, "
@@ -60,14 +58,18 @@ Signal Signal::constant(double volts) {
     return signal;
 }
 
-Signal Signal::parse(const std::string &text, const std::string &where) {
-    auto fail = [&](const std::string &problem) -> UsageError {
-        return UsageError(where + ": '" + text + "' " + problem);
+Error Signal::parse(const std::string &text, const std::string &where, Signal *parsed) {
+    auto fail = [&](const std::string &problem) {
+        return Error(where + ": '" + text + "' " + problem);
     };
+    // The first part that is not a number, in reading order, is reported before any other
+    // problem of the signal.
+    Error notANumber;
     auto number = [&](const std::string &part, const char *what) {
         double value = 0.0;
-        if (!parseNumber(part, &value))
-            throw fail(std::string("has a ") + what + " that is not a number ('" + part + "')");
+        if (!parseNumber(part, &value) && !notANumber)
+            notANumber =
+                fail(std::string("has a ") + what + " that is not a number ('" + part + "')");
         return value;
     };
 
@@ -76,60 +78,67 @@ Signal Signal::parse(const std::string &text, const std::string &where) {
     double constantVolts = 0.0;
     if (parseNumber(text, &constantVolts)) {
         signal.from_ = constantVolts;
-        return signal;
+        *parsed = signal;
+        return {};
     }
 
     std::vector<std::string> parts = split(text, ':');
     if (parts.size() < 2)
-        throw fail(std::string("is not a number or a signal (") + kSignalSyntax + ")");
+        return fail(std::string("is not a number or a signal (") + kSignalSyntax + ")");
     double first = 0.0;
     if (parseNumber(parts[0], &first)) parts.insert(parts.begin(), "lin");
     const std::string &name = parts[0];
     const size_t arguments = parts.size() - 1;
 
     if (name == "lin" || name == "exp") {
-        if (arguments != 2) throw fail("needs two ends: " + name + ":A:B");
+        if (arguments != 2) return fail("needs two ends: " + name + ":A:B");
         signal.kind_ = name == "lin" ? Kind::LinearSweep : Kind::ExponentialSweep;
         signal.from_ = number(parts[1], "start");
         signal.to_ = number(parts[2], "end");
+        if (notANumber) return notANumber;
         if (signal.kind_ == Kind::ExponentialSweep &&
             (signal.from_ == 0.0 || signal.to_ == 0.0 || (signal.from_ < 0) != (signal.to_ < 0)))
-            throw fail("is an exponential sweep whose ends are zero or of opposite signs");
+            return fail("is an exponential sweep whose ends are zero or of opposite signs");
     } else if (name == "sine" || name == "square") {
-        if (arguments != 3) throw fail("needs a rate and two levels: " + name + ":HZ:LO:HI");
+        if (arguments != 3) return fail("needs a rate and two levels: " + name + ":HZ:LO:HI");
         signal.kind_ = name == "sine" ? Kind::Sine : Kind::Square;
         signal.hz_ = number(parts[1], "rate");
         signal.from_ = number(parts[2], "low level");
         signal.to_ = number(parts[3], "high level");
-        if (signal.hz_ <= 0.0) throw fail("needs a rate above 0 Hz");
+        if (notANumber) return notANumber;
+        if (signal.hz_ <= 0.0) return fail("needs a rate above 0 Hz");
     } else if (name == "pulse") {
-        if (arguments < 1 || arguments > 3) throw fail("reads pulse:HZ[:V[:DUTY]]");
+        if (arguments < 1 || arguments > 3) return fail("reads pulse:HZ[:V[:DUTY]]");
         signal.kind_ = Kind::Pulse;
         signal.hz_ = number(parts[1], "rate");
         signal.from_ = arguments >= 2 ? number(parts[2], "level") : kDefaultPulseVolts;
         signal.duty_ = arguments >= 3 ? number(parts[3], "duty cycle") : 0.5;
-        if (signal.hz_ <= 0.0) throw fail("needs a rate above 0 Hz");
+        if (notANumber) return notANumber;
+        if (signal.hz_ <= 0.0) return fail("needs a rate above 0 Hz");
         if (signal.duty_ <= 0.0 || signal.duty_ >= 1.0)
-            throw fail("needs a duty cycle between 0 and 1 (exclusive)");
+            return fail("needs a duty cycle between 0 and 1 (exclusive)");
     } else if (name == "gate") {
-        if (arguments != 1) throw fail("reads gate:T0-T1[,T2-T3...] (times in seconds)");
+        if (arguments != 1) return fail("reads gate:T0-T1[,T2-T3...] (times in seconds)");
         signal.kind_ = Kind::Gate;
         for (const std::string &span : split(parts[1], ',')) {
             // The separator is the first '-' after the first character, so that a time may
             // not be negative but the text stays readable.
             const size_t dash = span.find('-', 1);
-            if (dash == std::string::npos) throw fail("has a gate '" + span + "' without T0-T1");
+            if (dash == std::string::npos) return fail("has a gate '" + span + "' without T0-T1");
             const double on = number(span.substr(0, dash), "gate start");
             const double off = number(span.substr(dash + 1), "gate end");
+            if (notANumber) return notANumber;
             if (on < 0.0 || off <= on)
-                throw fail("has a gate '" + span + "' that does not run forward from 0 s or later");
+                return fail("has a gate '" + span +
+                            "' that does not run forward from 0 s or later");
             signal.gates_.emplace_back(on, off);
         }
         std::sort(signal.gates_.begin(), signal.gates_.end());
     } else {
-        throw fail(std::string("is not a number or a signal (") + kSignalSyntax + ")");
+        return fail(std::string("is not a number or a signal (") + kSignalSyntax + ")");
     }
-    return signal;
+    *parsed = std::move(signal);
+    return {};
 }
 
 double Signal::voltsAt(int64_t frame, double rateHz, double durationSeconds) const {
@@ -163,4 +172,4 @@ bool Signal::stepped() const {
            kind_ == Kind::Gate;
 }
 
-} // namespace fourwave::apps
+} // namespace fourwave::engine

@@ -12,10 +12,11 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "error.h"
 #include "module/plugs.h"
 #include "signal.h"
 
-namespace fourwave::apps {
+namespace fourwave::engine {
 
 // One input of the module as a patch names it.
 struct InputKey {
@@ -63,18 +64,19 @@ struct Patch {
 Patch defaultPatch();
 extern const char *const kDefaultPatchJson;
 
-// Sets `key` from a JSON value (a number or a string). `where` names the place for messages
-// ("option --pitch", "patch.json: key \"pitch\""). Throws UsageError.
-void applySetting(Patch &patch, const std::string &key, const nlohmann::json &value,
-                  const std::string &where);
-// Reads a patch file over `patch`. Throws UsageError naming the file (and key).
-void applyPatchFile(Patch &patch, const std::string &path);
+// Sets `key` from a JSON value (a number or a string). `where` names the place in the error's
+// message ("option --pitch", "patch.json, key \"pitch\"").
+Error applySetting(Patch &patch, const std::string &key, const nlohmann::json &value,
+                   const std::string &where);
+// Reads a patch file over `patch`; an error names the file (and the key).
+Error applyPatchFile(Patch &patch, const std::string &path);
 // The object form of a JSON patch text, applied over `patch`; `source` names it in messages.
-void applyPatchJson(Patch &patch, const std::string &text, const std::string &source);
+// On an error `patch` may have taken the keys before the one named.
+Error applyPatchJson(Patch &patch, const std::string &text, const std::string &source);
 
 // Names for messages and tables.
 const char *shapeName(int16_t shape);
 // Parses a shape name (perfect, perfect2, bright, medium, dark); false if it is none.
 bool parseShape(const std::string &name, int16_t *shape);
 
-} // namespace fourwave::apps
+} // namespace fourwave::engine

@@ -2,9 +2,10 @@
 #include "runner.h"
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 
-namespace fourwave::apps {
+namespace fourwave::engine {
 
 namespace {
 
@@ -172,4 +173,37 @@ int32_t PatchRunner::renderBlock() {
     return count;
 }
 
-} // namespace fourwave::apps
+RenderSummary renderPatch(const host::PluginEntries &entries, const Patch &patch,
+                          const BlockSink &sink, const ProgressCallback &progress) {
+    const auto started = std::chrono::steady_clock::now();
+    PatchRunner runner(entries, patch);
+    if (!runner.created()) {
+        RenderSummary refused;
+        refused.failure = "the plug-in refused to create an instance";
+        return refused;
+    }
+    const int64_t total = runner.totalFrames();
+
+    auto lastProgress = started;
+    for (;;) {
+        const int32_t count = runner.renderBlock();
+        if (count == 0) break;
+        sink(runner.outputs(), count);
+
+        if (progress) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastProgress > std::chrono::milliseconds(100) || runner.frame() == total) {
+                progress(runner.frame(), total);
+                lastProgress = now;
+            }
+        }
+    }
+
+    RenderSummary summary = runner.summary();
+    summary.failure = runner.failure();
+    summary.wallSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return summary;
+}
+
+} // namespace fourwave::engine
