@@ -191,13 +191,7 @@ int runRender(const RenderOptions &options, bool pluginGiven) {
         if (option->count() > 0)
             throwIfBadInput(applySetting(patch, key, nlohmann::json(options.values.at(key)),
                                          "option --" + key));
-    if (patch.frames() < 1)
-        throw UsageError("option --seconds: " + formatSeconds(patch.seconds) + " at " +
-                         std::to_string(patch.sampleRateHz) + " Hz is not one frame");
-    if (patch.frames() >= INT32_MAX)
-        throw UsageError("option --seconds: " + formatSeconds(patch.seconds) + " at " +
-                         std::to_string(patch.sampleRateHz) + " Hz is more frames than a host "
-                         "clock counts");
+    throwIfBadInput(checkLength(patch, "option --seconds"));
 
     const std::unique_ptr<host::PluginLibrary> library =
         pluginFrom(options.pluginPath, pluginGiven);

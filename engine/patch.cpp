@@ -2,6 +2,7 @@
 #include "patch.h"
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -133,6 +134,15 @@ public:
 
 int64_t Patch::frames() const {
     return static_cast<int64_t>(std::llround(seconds * static_cast<double>(sampleRateHz)));
+}
+
+Error checkLength(const Patch &patch, const std::string &where) {
+    const int64_t frames = patch.frames();
+    if (frames >= 1 && frames < INT32_MAX) return {};
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f s", patch.seconds);
+    return Error(where + ": " + seconds + " at " + std::to_string(patch.sampleRateHz) + " Hz is " +
+                 (frames < 1 ? "not one frame" : "more frames than a host clock counts"));
 }
 
 const char *shapeName(int16_t shape) {

@@ -74,6 +74,10 @@ Error applyPatchFile(Patch &patch, const std::string &path);
 // On an error `patch` may have taken the keys before the one named.
 Error applyPatchJson(Patch &patch, const std::string &text, const std::string &source);
 
+// A patch renders whole only from one frame up to what a host clock counts (below 2^31); the
+// error names `where` ("option --seconds") and the length at the patch's rate.
+Error checkLength(const Patch &patch, const std::string &where);
+
 // Names for messages and tables.
 const char *shapeName(int16_t shape);
 // Parses a shape name (perfect, perfect2, bright, medium, dark); false if it is none.

@@ -187,6 +187,12 @@ export class Engine {
     if (problem) throw new PatchError(problem);
   }
 
+  // Checks that a patch text (over the default patch) renders whole; a PatchError names `where`.
+  checkLength(patchText, where) {
+    const problem = this.string(this.withStrings([patchText, where], (p, w) => this.x.fw_check_length(p, w)));
+    if (problem) throw new PatchError(problem);
+  }
+
   // A number as a patch writes one, or null.
   number(text) {
     const value = this.withStrings([text], (t) => this.x.fw_number(t));

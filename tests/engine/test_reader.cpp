@@ -65,6 +65,20 @@ TEST(PatchReader, RefusesEachBadPatchWithItsMessage) {
               std::string("option --pitch: '0x10'") + kSignalSyntaxMessage);
 }
 
+TEST(PatchReader, RefusesALengthThatIsNoFrameOrBeyondTheHostClock) {
+    Patch patch;
+    patch.sampleRateHz = 1000;
+    patch.seconds = 0.0001;
+    EXPECT_EQ(checkLength(patch, "option --seconds").message(),
+              "option --seconds: 0.000 s at 1000 Hz is not one frame");
+    patch.sampleRateHz = 768000;
+    patch.seconds = 3600;
+    EXPECT_EQ(checkLength(patch, "option --seconds").message(),
+              "option --seconds: 3600.000 s at 768000 Hz is more frames than a host clock counts");
+    patch.seconds = 2;
+    EXPECT_FALSE(checkLength(patch, "option --seconds"));
+}
+
 TEST(PatchReader, ReadsEveryKindOfValue) {
     Patch patch;
     const Error error = applyPatchJson(patch, R"({"comment": "x", "shape": "dark", "fm": "half",

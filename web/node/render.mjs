@@ -116,12 +116,11 @@ function main() {
     engine.checkSetting(key, value, `option --${key}`);
     patch[key] = value;
   }
+  engine.checkLength(JSON.stringify(patch), 'option --seconds');
   const started = process.hrtime.bigint();
   engine.open(JSON.stringify(patch));
   const rate = engine.sampleRate;
   const total = engine.totalFrames;
-  if (total < 1) throw new UsageError(`option --seconds: not one frame at ${rate} Hz`);
-  if (total >= 2 ** 31 - 1) throw new UsageError('option --seconds: more frames than a host clock counts');
   const channels = [0, 1, 2, 3].map(() => new Float32Array(total));
   let done = 0;
   while (done < total) {

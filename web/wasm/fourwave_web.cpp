@@ -126,6 +126,14 @@ EMSCRIPTEN_KEEPALIVE const char *fw_check_setting(const char *key, const char *v
     return handOut(applySetting(patch, key, nlohmann::json(std::string(value)), where).message());
 }
 
+// What keeps the patch `patchJson` (over the default patch, at its own rate) from rendering
+// whole: no frame, or more than a host clock counts; or "". `where` names the place.
+EMSCRIPTEN_KEEPALIVE const char *fw_check_length(const char *patchJson, const char *where) {
+    Patch patch;
+    if (Error error = patchFrom(patchJson, 0, &patch)) return handOut(error.message());
+    return handOut(checkLength(patch, where).message());
+}
+
 // A number as patches write one (plain decimal, finite), or NaN when `text` is none.
 EMSCRIPTEN_KEEPALIVE double fw_number(const char *text) {
     double number = 0.0;
