@@ -1,4 +1,4 @@
-// The render loop on the stand-in host, one block at a time.
+// The render loop on the stand-in host, one block at a time, and the render of a whole patch.
 #include "runner.h"
 
 #include <algorithm>
