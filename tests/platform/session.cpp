@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -70,6 +71,13 @@ void injectHostile(host::Host &host, Numbers &numbers, int32_t count, bool activ
             sample = kHostileValues[numbers.next() % (sizeof kHostileValues / sizeof(float))];
         }
     }
+}
+
+// Enough digits to tell any two floats apart.
+std::string exactText(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    return text;
 }
 
 } // namespace
@@ -187,9 +195,8 @@ std::string compareResults(const SessionResult &expected, const SessionResult &a
                std::to_string(expected.outputs.size());
     for (size_t i = 0; i < expected.outputs.size(); ++i)
         if (std::memcmp(&expected.outputs[i], &actual.outputs[i], sizeof(float)) != 0)
-            return "output sample " + std::to_string(i) + " = " +
-                   std::to_string(actual.outputs[i]) + ", expected " +
-                   std::to_string(expected.outputs[i]);
+            return "output sample " + std::to_string(i) + " = " + exactText(actual.outputs[i]) +
+                   ", expected " + exactText(expected.outputs[i]);
     return "";
 }
 
