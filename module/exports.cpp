@@ -6,6 +6,7 @@
 #include <new>
 
 #include "module.h"
+#include "sdk/fp_environment.h"
 
 #if defined(_WIN32)
 #define SE_EXPORT
@@ -19,6 +20,7 @@ constexpr int32_t kModuleIndex = 0; // the library holds exactly one module type
 
 extern "C" SE_EXPORT int32_t SE_ABI getModuleProperties(int32_t index,
                                                         ModuleProperties *properties) {
+    const FloatEnvironmentGuard environment;
     if (properties == nullptr) return 0;
     // Written first and for every index, including those then refused.
     properties->interfaceRevision = SE_INTERFACE_REVISION;
@@ -29,6 +31,7 @@ extern "C" SE_EXPORT int32_t SE_ABI getModuleProperties(int32_t index,
 
 extern "C" SE_EXPORT BindingRecord *SE_ABI makeModule(int32_t index, int32_t objectKind,
                                                      HostCallback hostCallback, void *hostData) {
+    const FloatEnvironmentGuard environment;
     if (index != kModuleIndex || objectKind != SE_OBJECT_KIND_MODULE) return nullptr;
     Module *const module = new (std::nothrow) Module(hostCallback, hostData);
     return module != nullptr ? module->getBindingRecord() : nullptr;

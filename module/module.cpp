@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "routines.h"
+#include "sdk/fp_environment.h"
 
 using namespace fourwave;
 
@@ -144,6 +145,7 @@ int32_t Module::onPlugStateChange(SEPin *) {
 }
 
 int32_t SE_ABI Module::processUntilSleep(void *object, int32_t blockOffset, int32_t sampleCount) {
+    const FloatEnvironmentGuard environment;
     Module &m = *static_cast<Module *>(object);
     const int32_t result = m.selectRoutine()(object, blockOffset, sampleCount);
 

@@ -6,6 +6,7 @@
 #include "active_source.h"
 #include "dsp/frame.h"
 #include "module.h"
+#include "sdk/fp_environment.h"
 
 namespace fourwave {
 
@@ -22,6 +23,7 @@ FrameBuffers buffersOf(const Module &m) {
 
 template <class Shape, class Mod>
 int32_t runBlock(Module &m, int32_t blockOffset, int32_t sampleCount) {
+    const FloatEnvironmentGuard environment; // the host calls the routines directly
     if (!m.buffersBound()) return 0;
     const FrameBuffers buffers = buffersOf(m);
     FrameState state{m.loadOscillator(), EdgeMemory{m.lastPulseSign, m.lastRampValue}};

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "abi_checks.h"
+#include "fp_environment.h"
 
 namespace {
 
@@ -14,10 +15,12 @@ ProcessRoutineInfo processRoutineInfo;
 
 extern "C" intptr_t SE_ABI dispatcherEntry(BindingRecord *record, int32_t opcode, int32_t index,
                                            int32_t value, void *pointer, float opt) {
+    const FloatEnvironmentGuard environment;
     return SEModule_base::fromObject(record->object)->dispatch(opcode, index, value, pointer, opt);
 }
 
 extern "C" void SE_ABI eventHandlerEntry(void *object, HostEvent *event) {
+    const FloatEnvironmentGuard environment;
     SEModule_base::fromObject(object)->handleEvent(event);
 }
 

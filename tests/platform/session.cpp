@@ -1,7 +1,10 @@
 #include "session.h"
 
+#include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
+#include <utility>
 
 #include "module/plugs.h"
 
@@ -47,6 +50,36 @@ void fillBlock(host::Host &host, Numbers &numbers, float pitch, int32_t count) {
     }
 }
 
+// What a faulty upstream module sends. None is 0, so that Active stays on where it gets one.
+constexpr float kHostileValues[] = {std::numeric_limits<float>::quiet_NaN(),
+                                    std::numeric_limits<float>::infinity(),
+                                    -std::numeric_limits<float>::infinity(),
+                                    1e-40f, -1e-40f, 1.4e-45f, 3e38f, -3e38f};
+constexpr int kHostileSamplesPerInput = 2;
+
+// Puts hostile values into a few samples of every input plug of the block, remembering what
+// they replaced.
+void injectHostile(host::Host &host, Numbers &numbers, int32_t count, bool activeOn,
+                   std::vector<std::pair<float *, float>> &replaced) {
+    if (count <= 0) return;
+    for (int32_t plug = PITCH_INPUT; plug <= ACTIVE_INPUT; ++plug) {
+        if (plug == ACTIVE_INPUT && !activeOn) continue;
+        float *data = host.buffer(plug);
+        for (int k = 0; k < kHostileSamplesPerInput; ++k) {
+            float &sample = data[numbers.next() % static_cast<uint32_t>(count)];
+            replaced.emplace_back(&sample, sample);
+            sample = kHostileValues[numbers.next() % (sizeof kHostileValues / sizeof(float))];
+        }
+    }
+}
+
+// Enough digits to tell any two floats apart.
+std::string exactText(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    return text;
+}
+
 } // namespace
 
 const char *routineLabel(int routine) {
@@ -71,7 +104,7 @@ SessionResult runSession(const host::PluginEntries &entries, int routine, uint32
     Numbers numbers(session * 16u + static_cast<uint32_t>(routine));
     const test::RoutineRow &row = test::kRoutineTable[routine];
     const bool modulated = row.modulated;
-    host.setSampleRate(kSampleRates[session % 4]);
+    host.setSampleRate(options.sampleRate ? *options.sampleRate : kSampleRates[session % 4]);
     host.setBlockSize(64 + 32 * static_cast<int32_t>(session % 3));
     host.setChoice(SHAPE_SETTING, row.shape);
     host.setChoice(FM_MODE_SETTING, modulated ? (session % 2 ? FM_ENABLE : FM_HALF) : FM_DISABLE);
@@ -91,9 +124,15 @@ SessionResult runSession(const host::PluginEntries &entries, int routine, uint32
 
     const float pitch = 0.3f + 0.4f * numbers.unit();
     volatile intptr_t routineSeen = 0;
+    bool activeOn = true;
+    std::vector<std::pair<float *, float>> replaced;
     auto runBlock = [&](int32_t count) {
         fillBlock(host, numbers, pitch, count);
+        if (options.hostileInputs) injectHostile(host, numbers, count, activeOn, replaced);
         host.run(count);
+        // The next block starts from the session's own values again.
+        for (auto it = replaced.rbegin(); it != replaced.rend(); ++it) *it->first = it->second;
+        replaced.clear();
         for (int32_t plug : {RAMP_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT, TRIANGLE_OUTPUT}) {
             const float *data = host.buffer(plug);
             result.outputs.insert(result.outputs.end(), data, data + count);
@@ -112,11 +151,13 @@ SessionResult runSession(const host::PluginEntries &entries, int routine, uint32
         if (block == options.blocks / 2) {
             // Active off: the instance winds down and asks to sleep; then it is woken again.
             host.fill(ACTIVE_INPUT, 0.0f);
+            activeOn = false;
             host.sendPlugState(ACTIVE_INPUT, STATE_STATIC);
             const int64_t sleeps = host.sleepRequests();
             for (int32_t i = 0; i < kWindDownLimit && host.sleepRequests() == sleeps; ++i)
                 runBlock(32);
             host.fill(ACTIVE_INPUT, 1.0f);
+            activeOn = true;
             host.sendPlugState(ACTIVE_INPUT, STATE_RUNNING);
         }
         if (options.askRoutineInfo && block % 4 == 0) {
@@ -154,9 +195,8 @@ std::string compareResults(const SessionResult &expected, const SessionResult &a
                std::to_string(expected.outputs.size());
     for (size_t i = 0; i < expected.outputs.size(); ++i)
         if (std::memcmp(&expected.outputs[i], &actual.outputs[i], sizeof(float)) != 0)
-            return "output sample " + std::to_string(i) + " = " +
-                   std::to_string(actual.outputs[i]) + ", expected " +
-                   std::to_string(expected.outputs[i]);
+            return "output sample " + std::to_string(i) + " = " + exactText(actual.outputs[i]) +
+                   ", expected " + exactText(expected.outputs[i]);
     return "";
 }
 

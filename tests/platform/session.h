@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ struct SessionOptions {
     int32_t blocks = 12;          // process calls, before and after the Active-off stretch
     bool askRoutineInfo = true;   // opcode 13 between blocks (the process-wide record)
     bool checkBlocks = true;      // the host's block checks (heap counting included)
+    std::optional<float> sampleRate; // instead of the session's own (0 included)
+    // In every block, a few samples of every input (Active only while it is on) replaced by
+    // what a faulty upstream module sends: NaN, infinities, denormals, +-3e38.
+    bool hostileInputs = false;
 };
 
 SessionResult runSession(const host::PluginEntries &entries, int routine, uint32_t session,
