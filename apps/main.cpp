@@ -32,7 +32,7 @@ using namespace fourwave::apps;
 
 namespace {
 
-constexpr const char *kVersion = "fourwave 2.6";
+constexpr const char *kVersion = "fourwave " FOURWAVE_VERSION_TEXT;
 constexpr double kProgressAfterSeconds = 1.0;
 
 // ---------------------------------------------------------------------------------------------

@@ -38,7 +38,18 @@ STYLE = os.path.join(HERE, "guide.css")
 IDENTITY = os.path.join(ROOT, "module", "identity.cpp")
 EXAMPLES = os.path.join(ROOT, "examples")
 PLOT = os.path.join(ROOT, "tools", "plot.py")
-VERSION = "2.6"
+
+
+def read_version():
+    """MAJOR.MINOR from the repository's VERSION file, the one version of the release."""
+    with open(os.path.join(ROOT, "VERSION"), encoding="utf-8") as file:
+        version = file.readline().strip()
+    if not re.fullmatch(r"[0-9]+\.[0-9]+", version):
+        sys.exit(f"build.py: VERSION must hold MAJOR.MINOR, not '{version}'")
+    return version
+
+
+VERSION = read_version()
 
 SHAPES = ["perfect", "perfect2", "bright", "medium", "dark"]
 # The example patches the guide shows, with their titles.
