@@ -204,6 +204,11 @@ def band_facts(render):
         for k in (1, 2):
             claim(np.max(np.abs(above[:, k] - above[:, 3])) < 1e-6,
                   f"{shape}: above {high} V Saw and Pulse Out carry the clipped triangle")
+        if shape != "perfect2":
+            claim(np.allclose(below[:, 1], -below[:, 0], rtol=0, atol=1e-5) and
+                  np.allclose(above[:, 1], above[:, 0], rtol=0, atol=1e-5),
+                  f"{shape}: Saw Out is Ramp Out upside down below the top of the band, and the "
+                  "same triangle above it")
         flip_below = np.corrcoef(below[:, 0], below[:, 3])[0, 1]
         flip_above = np.corrcoef(above[:, 0], above[:, 3])[0, 1]
         claim(flip_below < -0.95 and flip_above > 0.999,
