@@ -392,6 +392,35 @@ def advance_facts(render):
 # ---------------------------------------------------------------------------------------------
 # Modulation, Active and sleep
 
+def level_rate_facts(render):
+    """Levels are taken at the block's first sample and every 16 samples after its eighth
+    (offsets 0, 8, 24, 40, 56 of a 64-sample block), except in Perfect 2: at every sample."""
+    facts = {}
+    # The phase of every sample, from Perfect's Saw Out at a steady level: the same in every
+    # shape, which all advance the phase alike.
+    steady = render("--shape", "perfect", "--pitch", 3, "--block", 64, "--saw-level", 10,
+                    "--seconds", 0.1)
+    phase = phase_from_saw(steady[:, 1], 10.0)
+    # Saw Out over the unit saw is the level, away from its zero crossing and from the wrap
+    # (where the softer shapes bend it).
+    unit = phase - 0.5
+    usable = (np.abs(unit) > 0.1) & (phase > 0.07) & (phase < 0.93)
+    for shape, every_sample in (("perfect", False), ("perfect2", True), ("dark", False)):
+        out = render("--shape", shape, "--pitch", 3, "--block", 64,
+                     "--saw-level", "sine:1000:1:10", "--seconds", 0.1)
+        level = np.where(usable, out[:, 1] / np.where(usable, unit, 1.0), np.nan)
+        changed = np.nonzero(np.abs(np.diff(level)) > 1e-3)[0] + 1
+        offsets = set((changed % 64).tolist())
+        if every_sample:
+            claim(len(offsets) > 32, f"{shape} takes its levels at every sample")
+        else:
+            claim(offsets <= {0, 8, 24, 40, 56} and len(changed) > 100,
+                  f"{shape} takes its levels every 16 samples (changes at block offsets "
+                  f"{sorted(offsets)})")
+    facts["LEVEL_EVERY"] = "16"
+    return facts
+
+
 def modulation_facts(render):
     plain = render("--shape", "perfect", "--pitch", 5, "--saw-level", 5, "--seconds", 0.1)
     shifted = render("--shape", "perfect", "--pitch", 5, "--saw-level", 5, "--pm", "on",
@@ -556,7 +585,8 @@ def measure(fourwave, scratch, module, examples):
     facts = {}
     for part in (pitch_facts(render), level_facts(render), band_facts(render),
                  softening_facts(render, examples), sync_facts(render, examples),
-                 advance_facts(render), modulation_facts(render), active_facts(render),
+                 advance_facts(render), level_rate_facts(render), modulation_facts(render),
+                 active_facts(render),
                  default_facts(render, module), alias_facts(analysis(fourwave, scratch))):
         overlap = set(facts) & set(part)
         claim(not overlap, f"facts named twice: {overlap}")
