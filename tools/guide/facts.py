@@ -560,6 +560,11 @@ def alias_facts(rows):
                  for v in (2, 3, 4) for o in ("ramp", "saw", "pulse"))
     claim(spread < 4, f"below 4.5 V Perfect 2 aliases within a few dB of Perfect ({spread:.1f})")
     facts["PERFECT2_SPREAD_DB"] = number(math.ceil(spread), 0)
+    # In the lower half of its band, where the crossfade has only begun, Perfect 2 aliases
+    # a little more than Perfect.
+    excess = max(worst("perfect2", v) - worst("perfect", v) for v in (5, 6))
+    claim(0 < excess < 6, f"Perfect 2 aliases a little more than Perfect at 5 to 6 V ({excess:.1f})")
+    facts["PERFECT2_EXCESS_DB"] = number(excess, 0)
     # Bright and Medium's pulse carries DC; the other shapes' outputs do not.
     for shape in ("bright", "medium"):
         dc = float(rows[(shape, 2.0, "pulse")]["dc_v"])
