@@ -392,6 +392,26 @@ def advance_facts(render):
 # ---------------------------------------------------------------------------------------------
 # Modulation, Active and sleep
 
+def edge_facts(render):
+    """Bright, Medium and Dark: slopes a tenth of a cycle wide at the pulse's edges, with a
+    residual step that is largest in Bright, smaller in Medium and absent in Dark."""
+    steps = {}
+    volts = 2
+    period = RATE / pitch_hz(volts)
+    for shape in ("bright", "medium", "dark"):
+        pulse = render("--shape", shape, "--pitch", volts, "--pulse-level", 5,
+                       "--seconds", 0.2)[:, 2]
+        steps[shape] = float(np.max(np.abs(np.diff(pulse))))
+        between = np.mean((np.abs(pulse) < 2.5 - 1e-3)) * period
+        claim(abs(between - 0.2 * period) < 0.02 * period,
+              f"{shape}: each pulse edge is a slope a tenth of a cycle wide "
+              f"({between / period:.3f} of a cycle on the two edges)")
+    slope = 10 * 0.5 * pitch_hz(volts) / RATE * 10  # 10 x level per cycle, in volts per sample
+    claim(steps["bright"] > steps["medium"] > steps["dark"] and steps["dark"] < 1.01 * slope,
+          f"the pulse's steps: Bright largest, then Medium, Dark none ({steps})")
+    return {}
+
+
 def level_rate_facts(render):
     """Levels are taken at the block's first sample and every 16 samples after its eighth
     (offsets 0, 8, 24, 40, 56 of a 64-sample block), except in Perfect 2: at every sample."""
@@ -590,7 +610,8 @@ def measure(fourwave, scratch, module, examples):
     facts = {}
     for part in (pitch_facts(render), level_facts(render), band_facts(render),
                  softening_facts(render, examples), sync_facts(render, examples),
-                 advance_facts(render), level_rate_facts(render), modulation_facts(render),
+                 advance_facts(render), edge_facts(render), level_rate_facts(render),
+                 modulation_facts(render),
                  active_facts(render),
                  default_facts(render, module), alias_facts(analysis(fourwave, scratch))):
         overlap = set(facts) & set(part)
