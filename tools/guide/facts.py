@@ -159,6 +159,15 @@ def level_facts(render):
 
     limited = render("--shape", "perfect", "--pitch", 3, "--ramp-level", 30, "--seconds", 0.1)
     claim(abs(limited[:, 0].max() - 10) < 0.05, "a level of 30 V plays as 20 V")
+    # Beyond +-20 V the pulse's plateau keeps growing while its centring offset does not.
+    for shape in ("perfect", "bright", "perfect2"):
+        pulse = render("--shape", shape, "--pitch", 3, "--pulse-level", 30, "--width", 2.5,
+                       "--seconds", 0.5)[:, 2]
+        whole = pulse[: int(len(pulse) // (RATE / pitch_hz(3))) * int(RATE / pitch_hz(3))]
+        off_centre = abs(np.mean(whole)) > 1.0
+        claim(off_centre == (shape != "perfect2"),
+              f"{shape}: a Pulse Level of 30 V at 2.5 V of Width is "
+              f"{'not ' if shape != 'perfect2' else ''}centred (average {np.mean(whole):.2f} V)")
     silent = render("--shape", "perfect", "--pitch", 3, "--ramp-level", 0, "--width", 10,
                     "--seconds", 0.1)
     claim(not np.any(silent[:, 0]), "an output whose level is 0 V is exactly 0 V")
