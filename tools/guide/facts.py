@@ -103,7 +103,8 @@ def restarts(phase):
 def pitch_facts(render):
     facts = {}
     for volts in (0, 1, 5, 9, 10):
-        saw = render("--shape", "perfect", "--pitch", volts, "--saw-level", 10, "--seconds", 1)[:, 1]
+        saw = render("--shape", "perfect", "--pitch", volts, "--saw-level", 10,
+                     "--seconds", 1)[:, 1]
         hz = frequency(phase_from_saw(saw, 10.0))
         nominal = pitch_hz(volts)
         ceiling = RATE / 4
@@ -592,7 +593,8 @@ def alias_facts(rows):
     # In the lower half of its band, where the crossfade has only begun, Perfect 2 aliases
     # a little more than Perfect.
     excess = max(worst("perfect2", v) - worst("perfect", v) for v in (5, 6))
-    claim(0 < excess < 6, f"Perfect 2 aliases a little more than Perfect at 5 to 6 V ({excess:.1f})")
+    claim(0 < excess < 6,
+          f"Perfect 2 aliases a little more than Perfect at 5 to 6 V ({excess:.1f} dB)")
     facts["PERFECT2_EXCESS_DB"] = number(excess, 0)
     # Bright and Medium's pulse carries DC; the other shapes' outputs do not.
     for shape in ("bright", "medium"):
