@@ -35,7 +35,7 @@ using namespace fourwave::engine;
 
 namespace {
 
-constexpr const char *kVersion = "fourwave 2.6";
+constexpr const char *kVersion = "fourwave " FOURWAVE_VERSION_TEXT;
 constexpr double kProgressAfterSeconds = 1.0;
 
 // The engine returns what is wrong with the user's input as a value; here it is bad input.

@@ -9,6 +9,10 @@
 #else
 #error "define FOURWAVE_FLAVOUR_SSE or FOURWAVE_FLAVOUR_X87"
 #endif
+// MAJOR.MINOR from the repository's VERSION file, passed by CMake.
+#ifndef FOURWAVE_VERSION_TEXT
+#error "define FOURWAVE_VERSION_TEXT (the build reads it from VERSION)"
+#endif
 
 namespace {
 
@@ -19,7 +23,7 @@ const char kDescription[] = "Tovik Fourwave" FOURWAVE_FLAVOUR_SUFFIX
 
 // Lines separated by a single line feed, none after the last.
 const char kAbout[] =
-    "Tovik Fourwave v2.6" FOURWAVE_FLAVOUR_SUFFIX "\n"
+    "Tovik Fourwave v" FOURWAVE_VERSION_TEXT FOURWAVE_FLAVOUR_SUFFIX "\n"
     "Copyright Tovik; written by the Tovik developers\n"
     "Based on Fourwave module V1.1\n"
     "Published by Tovik\n"

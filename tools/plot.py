@@ -110,9 +110,12 @@ def plot_render(path, out, cycles):
             nfft = 2048 if rate >= 32000 else 1024
             # Exact silences (a gated note) are -inf dB: drawn as the floor, without a warning.
             with np.errstate(divide="ignore"):
-                spectrogram.specgram(signal, NFFT=nfft, Fs=rate, noverlap=nfft * 3 // 4,
-                                     window=np.blackman(nfft), scale="dB", vmin=-120,
-                                     cmap="magma", mode="magnitude")
+                image = spectrogram.specgram(signal, NFFT=nfft, Fs=rate,
+                                             noverlap=nfft * 3 // 4, window=np.blackman(nfft),
+                                             scale="dB", vmin=-120, cmap="magma",
+                                             mode="magnitude")[3]
+            fig.colorbar(image, ax=spectrogram, pad=0.01, fraction=0.04,
+                         label="level (dB)")
         else:
             spectrogram.text(0.5, 0.5, "silent", ha="center", va="center",
                              transform=spectrogram.transAxes)

@@ -1,16 +1,23 @@
 #!/usr/bin/python3
 """Build the user guide for patch builders, docs/guide/, from the real build.
 
-  build.py [--fourwave build/linux-sse/fourwave] [--out docs/guide]
-      Renders each shape and each sync and modulation example with `fourwave render`, draws
-      them with tools/plot.py, measures the shapes with `fourwave analyze`, fills the text of
-      tools/guide/guide.md.in (the alias table, the examples' settings from examples/*.json,
-      the addresses of the module's about text from module/identity.cpp) and writes
-      fourwave-guide.md, its HTML rendering fourwave-guide.html and pictures/*.png.
-  build.py --check [--fourwave ...] [--out docs/guide]
-      Builds the Markdown and HTML afresh (not the pictures) and compares them with the
-      committed ones: exit status 1, naming the files, when the guide is out of date; also
-      checks that every picture the guide shows is there.
+  build.py [--fourwave build/linux-sse/fourwave] [--plugin PATH] [--out docs/guide]
+      Measures every claim of the guide on the build (tools/guide/facts.py: renders with
+      `fourwave render`, `fourwave analyze`), reads the plug table and about text from the
+      plug-in library (tools/guide/plugs.py; by default fourwave_sse.so beside fourwave),
+      renders each shape and each example, draws them with tools/plot.py and the guide's own
+      pictures (tools/guide/pictures.py: the plugs, the spectra, the warnings), fills the text
+      of tools/guide/guide.md.in (the measured values, the alias table, the examples' settings
+      from examples/*.json, the addresses of the about text from module/identity.cpp) and
+      writes fourwave-guide.md, its HTML rendering fourwave-guide.html and pictures/*.png.
+  build.py --check [--fourwave ...] [--plugin ...] [--out docs/guide]
+      Measures the claims again and builds the Markdown and HTML afresh (not the pictures)
+      and compares them with the committed ones: exit status 1, naming the files, when the
+      guide is out of date; also checks that every picture the guide shows is there.
+
+A claim that the build does not bear out (a sentence of the template whose check in facts.py
+fails, a plug table row that differs from the plug-in's) stops either run with status 2 and a
+line naming the claim.
 
 The same build gives the same bytes: the Markdown rendering is deterministic and the pictures
 are written without the plotting library's version in their metadata.
@@ -32,13 +39,29 @@ import tempfile
 import markdown
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import facts  # noqa: E402  (tools/guide/, found through the path above)
+import pictures  # noqa: E402
+import plugs  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(HERE))
 TEMPLATE = os.path.join(HERE, "guide.md.in")
 STYLE = os.path.join(HERE, "guide.css")
 IDENTITY = os.path.join(ROOT, "module", "identity.cpp")
 EXAMPLES = os.path.join(ROOT, "examples")
 PLOT = os.path.join(ROOT, "tools", "plot.py")
-VERSION = "2.6"
+
+
+def read_version():
+    """MAJOR.MINOR from the repository's VERSION file, the one version of the release."""
+    with open(os.path.join(ROOT, "VERSION"), encoding="utf-8") as file:
+        version = file.readline().strip()
+    if not re.fullmatch(r"[0-9]+\.[0-9]+", version):
+        sys.exit(f"build.py: VERSION must hold MAJOR.MINOR, not '{version}'")
+    return version
+
+
+VERSION = read_version()
 
 SHAPES = ["perfect", "perfect2", "bright", "medium", "dark"]
 # The example patches the guide shows, with their titles.
@@ -159,9 +182,49 @@ def alias_table(fourwave):
     return run([fourwave, "analyze"]).rstrip("\n")
 
 
-def make_markdown(fourwave):
+def check_plug_table(text, module):
+    """The guide's table of the twenty plugs against the plug-in's own: number, name, kind and
+    default of every row."""
+    rows = re.findall(r"^\| (\d+) \| ([^|]+) \| (input|output|setting) \| ([^|]+) \|", text,
+                      re.MULTILINE)
+    table = module["plugs"]
+    if len(rows) != len(table):
+        fail(f"{TEMPLATE}: the plug table has {len(rows)} rows; the plug-in has {len(table)} plugs")
+    for (number, name, kind, spec), plug in zip(rows, table):
+        wrong = []
+        if int(number) != plug["number"] or name.strip() != plug["name"]:
+            wrong.append(f"is plug {plug['number']} \"{plug['name']}\"")
+        if kind != plug["kind"]:
+            wrong.append(f"is an {plug['kind']}")
+        if plug["choices"]:
+            default = plug["choices"][int(plug["default"])]
+            if f"{default} (default)" not in spec:
+                wrong.append(f"defaults to {default}")
+        elif kind == "input" and f"default {plug['default']} V" not in spec:
+            wrong.append(f"defaults to {plug['default']} V")
+        if wrong:
+            fail(f"{TEMPLATE}: the plug table's row {number} ({name.strip()}) is wrong: the plug "
+                 + " and ".join(wrong))
+
+
+def fill_facts(text, measured):
+    used = set(re.findall(r"\{\{FACT:([A-Z0-9_]+)\}\}", text))
+    unknown = used - set(measured)
+    if unknown:
+        fail(f"{TEMPLATE}: no measurement for {', '.join(sorted(unknown))}")
+    unused = set(measured) - used
+    if unused:
+        fail(f"{TEMPLATE}: measured but not said: {', '.join(sorted(unused))}")
+    return re.sub(r"\{\{FACT:([A-Z0-9_]+)\}\}", lambda match: measured[match.group(1)], text)
+
+
+def make_markdown(fourwave, measured, module):
     with open(TEMPLATE, encoding="utf-8") as file:
         text = file.read()
+    # {{# ... }}: notes for the template's editors, left out of the guide.
+    text = re.sub(r"\{\{#.*?\}\}\n", "", text, flags=re.DOTALL)
+    check_plug_table(text, module)
+    text = fill_facts(text, measured)
     web, email = identity_addresses()
     replacements = {
         "{{GENERATED_NOTE}}": "<!-- Made by tools/guide/build.py from tools/guide/guide.md.in "
@@ -223,9 +286,20 @@ def load_plot():
     return plot
 
 
-def make_pictures(fourwave, folder, scratch):
+def make_pictures(fourwave, folder, scratch, module, render):
     plot = load_plot()
     os.makedirs(folder, exist_ok=True)
+    pictures.draw_plugs(plot.plt, module, plugs.about_ranges(module["about"]),
+                        os.path.join(folder, "plugs.png"))
+    pictures.draw_spectra(plot.plt, render, os.path.join(folder, "spectra.png"))
+    pictures.draw_sync_advance(plot.plt, render, os.path.join(folder, "warning-sync-advance.png"))
+    pictures.draw_ramp_flip(plot.plt, facts.flip_sweep(render),
+                            os.path.join(folder, "warning-ramp-flip.png"))
+    wav = os.path.join(scratch, "as-it-comes.wav")
+    run([fourwave, "render", "-q", *map(str, facts.default_patch(module)), "--seconds", "0.5",
+         "-o", wav])
+    plot.plot_render(wav, os.path.join(folder, "warning-default-levels.png"), 3)
+    os.remove(wav)
     renders = [(f"shape-{shape}", ["--shape", shape, "--seconds", "2"]) for shape in SHAPES]
     renders += [(f"example-{name}", [os.path.join(EXAMPLES, f"{name}.json")])
                 for name in EXAMPLES_SHOWN]
@@ -251,6 +325,8 @@ def main():
     parser = argparse.ArgumentParser(description="Build the user guide from the real build.")
     parser.add_argument("--fourwave", default=os.path.join(ROOT, "build", "linux-sse", "fourwave"),
                         help="the fourwave command-line host to render and measure with")
+    parser.add_argument("--plugin", help="the plug-in library whose plug table the guide shows "
+                        "(default: fourwave_sse.so beside fourwave)")
     parser.add_argument("--out", default=os.path.join(ROOT, "docs", "guide"),
                         help="the guide's folder (default docs/guide)")
     parser.add_argument("--check", action="store_true",
@@ -259,44 +335,61 @@ def main():
     if not os.access(args.fourwave, os.X_OK):
         fail(f"{args.fourwave}: not built (cmake --build --preset linux-sse --target fourwave)")
 
-    markdown_text = make_markdown(args.fourwave)
-    html_text = make_html(markdown_text)
-    pictures = pictures_named(markdown_text)
+    plugin = args.plugin or os.path.join(os.path.dirname(args.fourwave), "fourwave_sse.so")
+    try:
+        module = plugs.read_module(plugin)
+    except (OSError, RuntimeError) as error:
+        fail(f"{plugin}: {error}")
+    examples = {name: os.path.join(EXAMPLES, f"{name}.json") for name in EXAMPLES_SHOWN}
+    with tempfile.TemporaryDirectory() as scratch:
+        try:
+            measured, render = facts.measure(args.fourwave, scratch, module, examples)
+        except facts.ClaimFailed as error:
+            fail(f"the guide says what the build does not do: {error}")
+        markdown_text = make_markdown(args.fourwave, measured, module)
+        html_text = make_html(markdown_text)
+        shown = pictures_named(markdown_text)
+        if args.check:
+            check(args.out, markdown_text, html_text, shown)
+        else:
+            write_guide(args, markdown_text, html_text, shown, module, render)
 
-    if args.check:
-        problems = []
-        with tempfile.TemporaryDirectory() as scratch:
-            for name, text in ((MARKDOWN_NAME, markdown_text), (HTML_NAME, html_text)):
-                fresh = os.path.join(scratch, name)
-                write(fresh, text)
-                committed = os.path.join(args.out, name)
-                if not os.path.exists(committed) or not filecmp.cmp(fresh, committed,
-                                                                    shallow=False):
-                    problems.append(f"{committed} differs from a fresh build")
-        problems += [f"{os.path.join(args.out, p)} is missing" for p in pictures
-                     if not os.path.exists(os.path.join(args.out, p))]
-        for problem in problems:
-            print(f"build.py: {problem}", file=sys.stderr)
-        if problems:
-            print("build.py: the guide is out of date: run tools/guide/build.py", file=sys.stderr)
-            sys.exit(1)
-        print(f"build.py: {args.out} is up to date ({len(pictures)} pictures)", file=sys.stderr)
-        return
 
+def check(out, markdown_text, html_text, shown):
+    problems = []
+    with tempfile.TemporaryDirectory() as scratch:
+        for name, text in ((MARKDOWN_NAME, markdown_text), (HTML_NAME, html_text)):
+            fresh = os.path.join(scratch, name)
+            write(fresh, text)
+            committed = os.path.join(out, name)
+            if not os.path.exists(committed) or not filecmp.cmp(fresh, committed, shallow=False):
+                problems.append(f"{committed} differs from a fresh build")
+    problems += [f"{os.path.join(out, p)} is missing" for p in shown
+                 if not os.path.exists(os.path.join(out, p))]
+    for problem in problems:
+        print(f"build.py: {problem}", file=sys.stderr)
+    if problems:
+        print("build.py: the guide is out of date: run tools/guide/build.py", file=sys.stderr)
+        sys.exit(1)
+    print(f"build.py: {out} is up to date and its claims hold ({len(shown)} pictures)",
+          file=sys.stderr)
+
+
+def write_guide(args, markdown_text, html_text, shown, module, render):
     os.makedirs(args.out, exist_ok=True)
     picture_folder = os.path.join(args.out, "pictures")
     with tempfile.TemporaryDirectory() as scratch:
         fresh = os.path.join(scratch, "pictures")
-        make_pictures(args.fourwave, fresh, scratch)
+        make_pictures(args.fourwave, fresh, scratch, module, render)
         made = sorted(f"pictures/{name}" for name in os.listdir(fresh))
-        if made != pictures:
-            fail(f"the guide shows {pictures} but the builder drew {made}")
+        if made != shown:
+            fail(f"the guide shows {shown} but the builder drew {made}")
         if os.path.isdir(picture_folder):
             shutil.rmtree(picture_folder)
         shutil.copytree(fresh, picture_folder)
     write(os.path.join(args.out, MARKDOWN_NAME), markdown_text)
     write(os.path.join(args.out, HTML_NAME), html_text)
-    print(f"build.py: wrote {args.out}/{MARKDOWN_NAME}, {HTML_NAME} and {len(pictures)} "
+    print(f"build.py: wrote {args.out}/{MARKDOWN_NAME}, {HTML_NAME} and {len(shown)} "
           "pictures", file=sys.stderr)
 
 
