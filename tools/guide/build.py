@@ -46,6 +46,7 @@ import plugs  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(HERE))
 TEMPLATE = os.path.join(HERE, "guide.md.in")
+INSTALL_LV2 = os.path.join(HERE, "install-lv2.md")
 STYLE = os.path.join(HERE, "guide.css")
 IDENTITY = os.path.join(ROOT, "module", "identity.cpp")
 EXAMPLES = os.path.join(ROOT, "examples")
@@ -225,6 +226,9 @@ def make_markdown(fourwave, measured, module):
     text = re.sub(r"\{\{#.*?\}\}\n", "", text, flags=re.DOTALL)
     check_plug_table(text, module)
     text = fill_facts(text, measured)
+    # The LV2 install section is a fragment of its own, kept beside the LV2 plug-in's docs.
+    with open(INSTALL_LV2, encoding="utf-8") as file:
+        text = text.replace("{{INSTALL_LV2}}", file.read().rstrip("\n") + "\n")
     web, email = identity_addresses()
     replacements = {
         "{{GENERATED_NOTE}}": "<!-- Made by tools/guide/build.py from tools/guide/guide.md.in "
