@@ -26,10 +26,6 @@ endif()
 add_compile_options(${FOURWAVE_FP_FLAGS} -ffp-contract=off -fno-fast-math)
 add_compile_definitions(${FOURWAVE_FLAVOUR_DEFINE})
 
-if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-  add_compile_options(-Wall -Wextra)
-endif()
-
 # Hosts built with other compilers may call with a stack aligned to 4 bytes only.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(FOURWAVE_ENTRY_FLAGS -mincoming-stack-boundary=2)
