@@ -26,11 +26,15 @@ endif()
 add_compile_options(${FOURWAVE_FP_FLAGS} -ffp-contract=off -fno-fast-math)
 add_compile_definitions(${FOURWAVE_FLAVOUR_DEFINE})
 
-if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-  add_compile_options(-Wall -Wextra)
-endif()
-
 # Hosts built with other compilers may call with a stack aligned to 4 bytes only.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(FOURWAVE_ENTRY_FLAGS -mincoming-stack-boundary=2)
+endif()
+
+# The DLLs' own functions and lines, for reading crash reports: compiled into the .debug file
+# kept beside each stripped DLL (module/CMakeLists.txt), never into the DLL. -g changes no
+# instruction. The source tree is written as /fourwave, so that the .debug file, and with it
+# the DLL that carries its checksum, is the same wherever the tree is built.
+if(WIN32)
+  set(FOURWAVE_PLUGIN_DEBUG_FLAGS -g -ffile-prefix-map=${PROJECT_SOURCE_DIR}=/fourwave)
 endif()

@@ -70,11 +70,12 @@ void Host::bindPlugs() {
         buffers_.emplace_back();
         if (description.variable == nullptr) continue;
         if (description.datatype == DT_AUDIO) {
-            buffers_.back() = makeBuffer(description.direction == 1);
+            buffers_.back() = makeBuffer(description.direction == PLUG_DIRECTION_OUTPUT);
             Buffer &buffer = buffers_.back();
             *static_cast<float **>(description.variable) = buffer.data();
             // An unconnected input holds its default, given in volts.
-            if (description.direction != 1 && description.defaultText != nullptr)
+            if (description.direction != PLUG_DIRECTION_OUTPUT &&
+                description.defaultText != nullptr)
                 fill(plug, static_cast<float>(std::atof(description.defaultText)) / 10.0f);
         } else if (description.datatype == DT_ENUM) {
             const int choice = description.defaultText != nullptr ? std::atoi(description.defaultText) : 0;

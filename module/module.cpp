@@ -2,8 +2,14 @@
 #include "module.h"
 
 #include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <iterator>
 #include <limits>
+#include <type_traits>
+#include <utility>
 
+#include "dsp/frame.h"
 #include "routines.h"
 #include "sdk/fp_environment.h"
 
@@ -11,54 +17,118 @@ using namespace fourwave;
 
 namespace {
 
-// One row per plug, in plug-number order; `variable` names the member the host writes into.
+// One row per plug, in plug-number order. `variable` gives the address of the member the host
+// writes into (a function rather than a pointer to member, so that the table stays plain data);
+// `frameSlot` says which field of the frame's buffer record an audio plug fills, or kNotInFrame
+// (Active is read through its pin, the settings are choice numbers).
 struct PlugRow {
+    Plug plug;
     const char *name;
     int32_t direction;
     int32_t datatype;
     void *(*variable)(Module &);
     const char *defaultText;
     const char *listText;
+    size_t frameSlot;
 };
 
-constexpr int32_t kInput = 0, kOutput = 1, kSetting = 3; // "Freq Scale" alone uses 3
+constexpr size_t kNotInFrame = SIZE_MAX;
+#define FRAME_SLOT(field) offsetof(dsp::FrameBuffers, field)
 
-const PlugRow kPlugTable[NUM_PLUGS] = {
-    {"Pitch", kInput, DT_AUDIO, [](Module &m) -> void * { return &m.pitchIn; }, "1", nullptr},
-    {"Width", kInput, DT_AUDIO, [](Module &m) -> void * { return &m.widthIn; }, "5", nullptr},
-    {"Sync", kInput, DT_AUDIO, [](Module &m) -> void * { return &m.syncIn; }, "0", nullptr},
-    {"Phase", kInput, DT_AUDIO, [](Module &m) -> void * { return &m.phaseIn; }, "0", nullptr},
-    {"Phase Mod", kInput, DT_AUDIO, [](Module &m) -> void * { return &m.phaseModIn; }, "5",
-     nullptr},
-    {"Ramp Level", kInput, DT_AUDIO, [](Module &m) -> void * { return &m.rampLevelIn; }, "0",
-     nullptr},
-    {"Saw Level", kInput, DT_AUDIO, [](Module &m) -> void * { return &m.sawLevelIn; }, "0",
-     nullptr},
-    {"Pulse Level", kInput, DT_AUDIO, [](Module &m) -> void * { return &m.pulseLevelIn; }, "5",
-     nullptr},
-    {"Triangle Level", kInput, DT_AUDIO,
-     [](Module &m) -> void * { return &m.triangleLevelIn; }, "0", nullptr},
-    {"Sync Threshold", kInput, DT_AUDIO,
-     [](Module &m) -> void * { return &m.syncThresholdIn; }, "0", nullptr},
-    {"Sync Advance", kInput, DT_AUDIO, [](Module &m) -> void * { return &m.syncAdvanceIn; },
-     "0", nullptr},
-    {"Active", kInput, DT_AUDIO, [](Module &m) -> void * { return &m.activeIn; }, "0", nullptr},
-    {"Audio Rate Frequency Modulation", kInput, DT_ENUM,
-     [](Module &m) -> void * { return &m.fmMode; }, "0", "Disable=0,Enable=1,Half=2"},
-    {"Phase Modulation", kInput, DT_ENUM, [](Module &m) -> void * { return &m.pmMode; }, "0",
-     "Disable,Enable"},
-    {"Shape", kInput, DT_ENUM, [](Module &m) -> void * { return &m.shape; }, "1",
-     "Perfect=0, Perfect 2 = 1, Bright=2, Medium=3, Dark=4"},
-    {"Ramp Out", kOutput, DT_AUDIO, [](Module &m) -> void * { return &m.rampOut; }, "0",
-     nullptr},
-    {"Saw Out", kOutput, DT_AUDIO, [](Module &m) -> void * { return &m.sawOut; }, "0", nullptr},
-    {"Pulse Out", kOutput, DT_AUDIO, [](Module &m) -> void * { return &m.pulseOut; }, "0",
-     nullptr},
-    {"Triangle Out", kOutput, DT_AUDIO, [](Module &m) -> void * { return &m.triangleOut; }, "0",
-     nullptr},
-    {"Freq Scale", kSetting, DT_ENUM, [](Module &m) -> void * { return &m.freqScale; }, "0",
-     "1 Volt/Octave,1 Volt/kHz"},
+constexpr int32_t kIn = PLUG_DIRECTION_INPUT, kOut = PLUG_DIRECTION_OUTPUT;
+
+constexpr PlugRow kPlugTable[] = {
+    {PITCH_INPUT, "Pitch", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.pitchIn; }, "1",
+     nullptr, FRAME_SLOT(pitch)},
+    {WIDTH_INPUT, "Width", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.widthIn; }, "5",
+     nullptr, FRAME_SLOT(width)},
+    {SYNC_INPUT, "Sync", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.syncIn; }, "0",
+     nullptr, FRAME_SLOT(sync)},
+    {PHASE_INPUT, "Phase", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.phaseIn; }, "0",
+     nullptr, FRAME_SLOT(phase)},
+    {PHASE_MOD_INPUT, "Phase Mod", kIn, DT_AUDIO,
+     [](Module &m) -> void * { return &m.phaseModIn; }, "5", nullptr, FRAME_SLOT(phaseMod)},
+    {RAMP_LEVEL_INPUT, "Ramp Level", kIn, DT_AUDIO,
+     [](Module &m) -> void * { return &m.rampLevelIn; }, "0", nullptr, FRAME_SLOT(rampLevel)},
+    {SAW_LEVEL_INPUT, "Saw Level", kIn, DT_AUDIO,
+     [](Module &m) -> void * { return &m.sawLevelIn; }, "0", nullptr, FRAME_SLOT(sawLevel)},
+    {PULSE_LEVEL_INPUT, "Pulse Level", kIn, DT_AUDIO,
+     [](Module &m) -> void * { return &m.pulseLevelIn; }, "5", nullptr, FRAME_SLOT(pulseLevel)},
+    {TRIANGLE_LEVEL_INPUT, "Triangle Level", kIn, DT_AUDIO,
+     [](Module &m) -> void * { return &m.triangleLevelIn; }, "0", nullptr,
+     FRAME_SLOT(triangleLevel)},
+    {SYNC_THRESHOLD_INPUT, "Sync Threshold", kIn, DT_AUDIO,
+     [](Module &m) -> void * { return &m.syncThresholdIn; }, "0", nullptr,
+     FRAME_SLOT(syncThreshold)},
+    {SYNC_ADVANCE_INPUT, "Sync Advance", kIn, DT_AUDIO,
+     [](Module &m) -> void * { return &m.syncAdvanceIn; }, "0", nullptr,
+     FRAME_SLOT(syncAdvance)},
+    {ACTIVE_INPUT, "Active", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.activeIn; }, "0",
+     nullptr, kNotInFrame},
+    {FM_MODE_SETTING, "Audio Rate Frequency Modulation", kIn, DT_ENUM,
+     [](Module &m) -> void * { return &m.fmMode; }, "0", "Disable=0,Enable=1,Half=2",
+     kNotInFrame},
+    {PM_MODE_SETTING, "Phase Modulation", kIn, DT_ENUM,
+     [](Module &m) -> void * { return &m.pmMode; }, "0", "Disable,Enable", kNotInFrame},
+    {SHAPE_SETTING, "Shape", kIn, DT_ENUM, [](Module &m) -> void * { return &m.shape; }, "1",
+     "Perfect=0, Perfect 2 = 1, Bright=2, Medium=3, Dark=4", kNotInFrame},
+    {RAMP_OUTPUT, "Ramp Out", kOut, DT_AUDIO, [](Module &m) -> void * { return &m.rampOut; },
+     "0", nullptr, FRAME_SLOT(ramp)},
+    {SAW_OUTPUT, "Saw Out", kOut, DT_AUDIO, [](Module &m) -> void * { return &m.sawOut; }, "0",
+     nullptr, FRAME_SLOT(saw)},
+    {PULSE_OUTPUT, "Pulse Out", kOut, DT_AUDIO, [](Module &m) -> void * { return &m.pulseOut; },
+     "0", nullptr, FRAME_SLOT(pulse)},
+    {TRIANGLE_OUTPUT, "Triangle Out", kOut, DT_AUDIO,
+     [](Module &m) -> void * { return &m.triangleOut; }, "0", nullptr, FRAME_SLOT(triangle)},
+    {FREQ_SCALE_SETTING, "Freq Scale", PLUG_DIRECTION_SETTING, DT_ENUM,
+     [](Module &m) -> void * { return &m.freqScale; }, "0", "1 Volt/Octave,1 Volt/kHz",
+     kNotInFrame},
 };
+#undef FRAME_SLOT
+
+// The plug numbers are the rows' positions, and every field of the frame's buffer record is
+// filled by exactly one audio plug's row: a row out of place, or a field added to the record
+// without a row, fails the build.
+constexpr bool rowsInPlugOrder() {
+    if (std::size(kPlugTable) != NUM_PLUGS) return false;
+    for (size_t i = 0; i < std::size(kPlugTable); ++i)
+        if (kPlugTable[i].plug != static_cast<int32_t>(i)) return false;
+    return true;
+}
+static_assert(rowsInPlugOrder(), "the plug table's rows must be in plug-number order");
+
+constexpr bool framePerFieldOneRow() {
+    constexpr size_t kFields = sizeof(dsp::FrameBuffers) / sizeof(float *);
+    bool filled[kFields] = {};
+    for (const PlugRow &row : kPlugTable) {
+        if (row.frameSlot == kNotInFrame) continue;
+        const size_t field = row.frameSlot / sizeof(float *);
+        if (row.datatype != DT_AUDIO || field >= kFields || filled[field]) return false;
+        filled[field] = true;
+    }
+    for (const bool field : filled)
+        if (!field) return false;
+    return true;
+}
+static_assert(framePerFieldOneRow(),
+              "each field of the frame's buffer record needs exactly one audio plug's row");
+
+// The rows, each as a compile-time constant, so that the loops below unroll into plain loads.
+template <class Visit, size_t... Row>
+void forEachRow(Visit &&visit, std::index_sequence<Row...>) {
+    (visit(std::integral_constant<size_t, Row>{}), ...);
+}
+template <class Visit> void forEachRow(Visit &&visit) {
+    forEachRow(visit, std::make_index_sequence<NUM_PLUGS>{});
+}
+
+// The buffer address held in an audio plug's member. The accessor only takes the member's
+// address, so a const instance can lend itself to it.
+template <size_t Row> const void *bufferOf(const Module &m) {
+    const void *address;
+    std::memcpy(&address, kPlugTable[Row].variable(const_cast<Module &>(m)), sizeof address);
+    return address;
+}
 
 // The order in which open announces the outputs, and the order of a plug-state change's sends.
 constexpr int32_t kOutputsAtOpen[] = {RAMP_OUTPUT, TRIANGLE_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT};
@@ -163,11 +233,22 @@ int32_t SE_ABI Module::processUntilSleep(void *object, int32_t blockOffset, int3
 }
 
 bool Module::buffersBound() const {
-    const void *const buffers[] = {pitchIn,      pulseOut,        rampOut,        sawOut,
-                                   triangleOut,  pulseLevelIn,    rampLevelIn,    sawLevelIn,
-                                   triangleLevelIn, widthIn,      syncIn,         syncThresholdIn,
-                                   syncAdvanceIn, phaseIn,        activeIn,       phaseModIn};
-    for (const void *buffer : buffers)
-        if (buffer == nullptr) return false;
-    return true;
+    bool bound = true;
+    forEachRow([&](auto row) {
+        if constexpr (kPlugTable[row].datatype == DT_AUDIO)
+            bound = bound && bufferOf<row>(*this) != nullptr;
+    });
+    return bound;
+}
+
+dsp::FrameBuffers Module::frameBuffers() const {
+    dsp::FrameBuffers buffers;
+    forEachRow([&](auto row) {
+        if constexpr (kPlugTable[row].frameSlot != kNotInFrame) {
+            const void *const address = bufferOf<row>(*this);
+            std::memcpy(reinterpret_cast<unsigned char *>(&buffers) + kPlugTable[row].frameSlot,
+                        &address, sizeof address);
+        }
+    });
+    return buffers;
 }

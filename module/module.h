@@ -9,6 +9,10 @@
 #include "plugs.h"
 #include "sdk/module_base.h"
 
+namespace fourwave::dsp {
+struct FrameBuffers;
+}
+
 class Module : public SEModule_base {
 public:
     // Runs the base constructor and sets every member below to zero (buffers null), so that a
@@ -49,6 +53,8 @@ public:
     }
     // Whether the host has bound every audio plug; a block before that is skipped.
     bool buffersBound() const;
+    // The buffer addresses the frame reads and writes, as the host has bound them.
+    fourwave::dsp::FrameBuffers frameBuffers() const;
 
     // --- state, in declared order ----------------------------------------------------------
     // The host writes the settings' choice numbers and the audio plugs' buffer addresses into

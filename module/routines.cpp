@@ -14,12 +14,7 @@ using namespace dsp;
 
 namespace {
 
-FrameBuffers buffersOf(const Module &m) {
-    return FrameBuffers{m.pitchIn,         m.widthIn,      m.syncIn,       m.syncThresholdIn,
-                        m.syncAdvanceIn,   m.phaseIn,      m.phaseModIn,   m.pulseLevelIn,
-                        m.rampLevelIn,     m.sawLevelIn,   m.triangleLevelIn, m.rampOut,
-                        m.sawOut,          m.pulseOut,     m.triangleOut};
-}
+FrameBuffers buffersOf(const Module &m) { return m.frameBuffers(); }
 
 template <class Shape, class Mod>
 int32_t runBlock(Module &m, int32_t blockOffset, int32_t sampleCount) {

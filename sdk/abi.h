@@ -108,7 +108,7 @@ typedef struct BindingRecord {
 typedef struct PlugDescription {
     void *variable;          /* module variable the host writes the plug's value into, or null:
                                 a buffer address (DT_AUDIO) or the value itself (settings) */
-    int32_t direction;       /* 0 input, 1 output; other values are the host's to interpret */
+    int32_t direction;       /* PLUG_DIRECTION_*; other values are the host's to interpret */
     int32_t datatype;        /* DT_* */
     const char *name;        /* plug name, library-owned */
     const char *defaultText; /* default value as text, library-owned */
@@ -166,6 +166,13 @@ enum {
     DT_AUDIO = 5, /* address of a float sample buffer, one value per sample (1.0 = 10 V) */
     DT_FLOAT = 6, /* 32-bit float */
     DT_INT = 8    /* 32-bit integer */
+};
+
+/* PlugDescription.direction. */
+enum {
+    PLUG_DIRECTION_INPUT = 0,
+    PLUG_DIRECTION_OUTPUT = 1,
+    PLUG_DIRECTION_SETTING = 3 /* the module's "Freq Scale" alone; what it means is the host's */
 };
 
 /* Pin states exchanged with the host (HOST_OP_SEND_STATE and EVENT_PLUG_STATE). */

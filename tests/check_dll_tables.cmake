@@ -1,6 +1,7 @@
 cmake_policy(VERSION 3.25)
 # The Windows DLL exports getModuleProperties at ordinal 1 and makeModule at ordinal 2, by
-# undecorated name and nothing else, and imports only system DLLs (no MinGW runtime DLL).
+# undecorated name and nothing else, imports only system DLLs (no MinGW runtime DLL), and
+# ships stripped, naming the file beside it that keeps its symbols.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE table RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
@@ -36,3 +37,20 @@ foreach(line IN LISTS imports)
   endif()
 endforeach()
 message(STATUS "exports: getModuleProperties @1, makeModule @2; imports: ${imports}")
+
+# Stripped: no symbol table and no debug sections; its .gnu_debuglink names the .debug file,
+# which is there and holds the symbols.
+execute_process(COMMAND ${OBJDUMP} -h -t ${DLL} OUTPUT_VARIABLE headers RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR headers MATCHES "\n\\[ *0\\]\\(sec" OR headers MATCHES " \\.debug_")
+  message(FATAL_ERROR "${DLL} is not stripped (or objdump failed):\n${headers}")
+endif()
+get_filename_component(name ${DLL} NAME)
+file(STRINGS ${DLL} links REGEX "^${name}\\.debug$")
+if(NOT headers MATCHES " \\.gnu_debuglink " OR NOT links)
+  message(FATAL_ERROR "${DLL} does not name ${name}.debug in a .gnu_debuglink section")
+endif()
+execute_process(COMMAND ${OBJDUMP} -t ${DLL}.debug OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR NOT symbols MATCHES "_getModuleProperties")
+  message(FATAL_ERROR "${DLL}.debug is missing or lacks the DLL's symbols")
+endif()
+message(STATUS "stripped; symbols in ${name}.debug")

@@ -9,8 +9,11 @@ SSE3, MMX or 3DNow! instruction without register operands of those kinds (ldmxcs
 prefetchnta, emms, ...), or a later integer extension (popcnt, lzcnt, movbe, crc32, BMI,
 rdrand). Two kinds of find are allowed and listed apart (ALLOWED_* below, each with its reason). Exits
 1 when it finds any; with --expect-sse the other way round, to show that the scan finds them.
-The last line is the verdict.
+The last line is the verdict. A stripped DLL's functions are named from the FILE.debug beside
+it (read with the nm beside OBJDUMP), so that the functions allowed below are still known.
 """
+import bisect
+import os
 import re
 import subprocess
 import sys
@@ -41,6 +44,19 @@ ALLOWED_MNEMONICS = {
 ALLOWED_FUNCTIONS = re.compile(r"__x86_rdrand|__x86_rdseed")
 LINE = re.compile(r"^\s*([0-9a-f]+):\s+(\S+)\s*(.*)$")
 SYMBOL = re.compile(r"^[0-9a-f]+ <(.+)>:$")
+CODE_SYMBOL = re.compile(r"^([0-9a-f]+) [Tt] (.+)$")  # a line of nm's
+
+
+def kept_symbols(objdump, path):
+    """The code symbols of the stripped file's PATH.debug, as sorted (address, name) lists."""
+    if not os.path.exists(path + ".debug"):
+        return None
+    nm = re.sub(r"objdump$", "nm", objdump)
+    listing = subprocess.run([nm, path + ".debug"], check=True, capture_output=True,
+                             text=True).stdout
+    symbols = sorted((int(match.group(1), 16), match.group(2)) for match in
+                     (CODE_SYMBOL.match(line) for line in listing.splitlines()) if match)
+    return [address for address, _ in symbols], [name for _, name in symbols]
 
 
 def main():
@@ -51,6 +67,7 @@ def main():
     expect_sse = "--expect-sse" in sys.argv[3:]
     listing = subprocess.run([objdump, "-d", "--no-show-raw-insn", "-M", "att", path],
                              check=True, capture_output=True, text=True).stdout
+    kept = kept_symbols(objdump, path)
     found = []
     allowed = []
     instructions = 0
@@ -64,6 +81,10 @@ def main():
         if not match:
             continue
         address, mnemonic, operands = match.groups()
+        if kept:
+            addresses, names = kept
+            index = bisect.bisect_right(addresses, int(address, 16)) - 1
+            symbol = names[index] if index >= 0 else "?"
         if mnemonic.startswith("("):  # "(bad)": data inside code, not an instruction
             continue
         instructions += 1
