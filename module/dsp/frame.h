@@ -96,8 +96,72 @@ inline LevelSet readLevels(const FrameBuffers &b, int32_t i) {
     return makeLevelSet(b.pulseLevel[i], b.rampLevel[i], b.sawLevel[i], b.triangleLevel[i]);
 }
 
-// One block: buffer positions blockOffset to blockOffset + sampleCount - 1.
-template <class Shape, class Mod, class ActiveSource>
+// A block runs in chunks of up to kChunkSamples consecutive active samples that share one
+// level read. A serial pass makes each sample's Active test (the host sees its calls in
+// order), the level refresh, the frequency step, the sync edge, the waveform phase and the
+// phase advance, and collects what the waveform needs; the waveform pass then runs the
+// shape's step over the chunk, several samples at a time where the shape allows it.
+constexpr int32_t kChunkSamples = 16;
+
+// What the serial pass collects: per sample, the waveform phase; where they can move within a
+// block (FM), the crossfade pitch and the increment; for Perfect 2, the levels.
+template <class Shape, bool PitchVaries>
+struct Chunk {
+    static constexpr int32_t kVarying = PitchVaries ? kChunkSamples : 1;
+    static constexpr int32_t kLevelSlots = Shape::kLevelsEverySample ? kChunkSamples : 1;
+    alignas(16) float phase[kChunkSamples];
+    alignas(16) float pitch[kVarying];
+    alignas(16) float increment[kVarying];
+    typename Shape::Levels levels[kLevelSlots];
+    int32_t count = 0;
+};
+
+// The shape's step on the collected samples k .. k + lanes - 1, buffer index first + k on.
+template <class Lane, class Shape, bool PitchVaries>
+FOURWAVE_DSP_INLINE void waveformLanes(const FrameBuffers &b, const Chunk<Shape, PitchVaries> &c,
+                                       const typename Shape::Levels &heldLevels,
+                                       EdgeMemory &memory, float blockPitch, float blockIncrement,
+                                       int32_t first, int32_t k) {
+    Lane t, width, p, increment;
+    loadLanes(t, c.phase + k);
+    loadLanes(width, b.width + first + k);
+    if constexpr (PitchVaries) {
+        loadLanes(p, c.pitch + k);
+        loadLanes(increment, c.increment + k);
+    } else {
+        p = blockPitch;
+        increment = blockIncrement;
+    }
+    const typename Shape::Levels &levels = Shape::kLevelsEverySample ? c.levels[k] : heldLevels;
+    const LaneOutputs<Lane> out = Shape::step(levels, memory, t, width, p, increment);
+    storeLanes(b.ramp + first + k, out.ramp);
+    storeLanes(b.saw + first + k, out.saw);
+    storeLanes(b.pulse + first + k, out.pulse);
+    storeLanes(b.triangle + first + k, out.triangle);
+}
+
+// The waveform pass over a chunk whose last sample is buffer index end - 1; empties it.
+template <class Lane, class Shape, bool PitchVaries>
+FOURWAVE_DSP_INLINE void waveformPass(const FrameBuffers &b, Chunk<Shape, PitchVaries> &c,
+                                      const typename Shape::Levels &heldLevels,
+                                      EdgeMemory &memory, const Oscillator &osc, int32_t end) {
+    const int32_t first = end - c.count;
+    int32_t k = 0;
+    if constexpr (Shape::kLaneStep && LaneCount<Lane>::value > 1) {
+        constexpr int32_t kLanes = LaneCount<Lane>::value;
+        for (; k + kLanes <= c.count; k += kLanes)
+            waveformLanes<Lane>(b, c, heldLevels, memory, osc.lastPitch, osc.phaseIncrement,
+                                first, k);
+    }
+    for (; k < c.count; ++k)
+        waveformLanes<float>(b, c, heldLevels, memory, osc.lastPitch, osc.phaseIncrement, first,
+                             k);
+    c.count = 0;
+}
+
+// One block: buffer positions blockOffset to blockOffset + sampleCount - 1. Lane is the value
+// type of the waveform pass (float: one sample at a time).
+template <class Shape, class Mod, class ActiveSource, class Lane = WideLane>
 void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &activeSource,
               int32_t blockOffset, int32_t sampleCount) {
     typename Shape::Levels levels{};
@@ -119,13 +183,17 @@ void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &acti
     int32_t pitchPosition = blockOffset;
     int32_t phasePosition = blockOffset;
     const int32_t end = blockOffset + sampleCount;
+    constexpr bool kPitchVaries = !Mod::kPitchAtBlockStart;
+    Chunk<Shape, kPitchVaries> chunk;
 
     for (int32_t i = blockOffset; i < end; ++i) {
         const int32_t remaining = end - i;
-        if constexpr (Shape::kLevelsEverySample) levels = Shape::take(readLevels(b, i));
+        if constexpr (Shape::kLevelsEverySample)
+            chunk.levels[chunk.count] = Shape::take(readLevels(b, i));
 
         const float active = activeSource.read(i);
         if (active == 0.0f) {
+            waveformPass<Lane>(b, chunk, levels, memory, osc, i);
             b.ramp[i] = 0.0f;
             b.saw[i] = 0.0f;
             b.pulse[i] = 0.0f;
@@ -134,21 +202,25 @@ void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &acti
             continue;
         }
 
-        if constexpr (!Shape::kLevelsEverySample)
-            if (isLevelRefreshSample(remaining)) levels = Shape::take(readLevels(b, i));
+        if constexpr (!Shape::kLevelsEverySample) {
+            if (isLevelRefreshSample(remaining)) {
+                waveformPass<Lane>(b, chunk, levels, memory, osc, i);
+                levels = Shape::take(readLevels(b, i));
+            }
+        }
         Mod::frequencyStep(osc, b.pitch, pitchPosition, remaining);
         osc.processSyncEdge(b.sync[i], syncThreshold, syncAdvance);
-        const float t = Mod::waveformPhase(osc.phase, b.phase, b.phaseMod, phasePosition);
-
+        chunk.phase[chunk.count] = Mod::waveformPhase(osc.phase, b.phase, b.phaseMod, phasePosition);
         // The crossfade pitch is the value the increment in force was computed from.
-        const Outputs out =
-            Shape::step(levels, memory, t, b.width[i], osc.lastPitch, osc.phaseIncrement);
-        b.ramp[i] = out.ramp;
-        b.saw[i] = out.saw;
-        b.pulse[i] = out.pulse;
-        b.triangle[i] = out.triangle;
+        if constexpr (kPitchVaries) {
+            chunk.pitch[chunk.count] = osc.lastPitch;
+            chunk.increment[chunk.count] = osc.phaseIncrement;
+        }
+        ++chunk.count;
         osc.advancePhase();
+        if (chunk.count == kChunkSamples) waveformPass<Lane>(b, chunk, levels, memory, osc, i + 1);
     }
+    waveformPass<Lane>(b, chunk, levels, memory, osc, end);
 
     state.oscillator = osc;
     state.memory = memory;
