@@ -97,4 +97,22 @@ using WideLane = F32x4;
 using WideLane = float;
 #endif
 
+// Whether any of the `count` values from p passes `test`, a comparison written once over the
+// value type (a generic lambda): a lane's width at a time, then one at a time.
+template <class Lane, class Test>
+FOURWAVE_DSP_INLINE bool anyValue(const float *p, int32_t count, Test test) {
+    constexpr int32_t kLanes = LaneCount<Lane>::value;
+    bool hit = false;
+    int32_t k = 0;
+    if constexpr (kLanes > 1) {
+        for (; k + kLanes <= count; k += kLanes) {
+            Lane v;
+            loadLanes(v, p + k);
+            hit |= anyLane(test(v));
+        }
+    }
+    for (; k < count; ++k) hit |= static_cast<bool>(test(p[k]));
+    return hit;
+}
+
 } // namespace fourwave::dsp
