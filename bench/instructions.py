@@ -73,7 +73,8 @@ def main():
             pattern = re.compile(args[i + 1])
         i += 2
     flavour = os.path.basename(plugin).split(".")[0].replace("fourwave_", "")
-    names = ["reference/%s/steady/block:%d" % (r, block) for r in ["floor", "naive", "direct"]]
+    # The floor first: every later line's ratio is to it.
+    names = ["reference/%s/steady/block:%d" % (r, block) for r in ["direct", "floor", "naive"]]
     for r in ["Perfect", "Perfect2", "Bright", "Medium", "Dark"]:
         for suffix in ["", "Mod"]:
             names.append("routine/%s/process%s%s/steady/block:%d" % (flavour, r, suffix, block))
@@ -82,12 +83,20 @@ def main():
     names += [n.replace("reference/", "lean/ref/").replace("routine/", "lean/") for n in names]
     if pattern:
         names = [n for n in names if pattern.search(n)]
-    print("instructions per sample (callgrind), block %d, steady case unless named" % block)
-    print("%-50s %8s %8s %8s %8s %8s" % ("benchmark", "loop", "pin", "host", "libm", "total"))
+    print("instructions per sample (callgrind), block %d, steady case unless named; x direct: "
+          "the total against the contract floor behind the same host" % block)
+    print("%-50s %8s %8s %8s %8s %8s %9s" % ("benchmark", "loop", "pin", "host", "libm", "total",
+                                           "x direct"))
+    floors = {}
     for name in names:
         p = measure(bench, plugin, name, block)
-        print("%-50s %8.1f %8.1f %8.1f %8.1f %8.1f" % (name, p["loop"], p["pin"], p["host"],
-                                                     p["libm"], sum(p.values())))
+        total = sum(p.values())
+        lean = name.startswith("lean/")
+        if "/direct/" in name:
+            floors[lean] = total
+        ratio = "%9.2f" % (total / floors[lean]) if lean in floors else "%9s" % "-"
+        print("%-50s %8.1f %8.1f %8.1f %8.1f %8.1f %s" % (name, p["loop"], p["pin"], p["host"],
+                                                        p["libm"], total, ratio), flush=True)
 
 
 if __name__ == "__main__":

@@ -28,6 +28,12 @@ namespace fourwave::dsp {
 FOURWAVE_DSP_INLINE float select(bool mask, float whenTrue, float whenFalse) {
     return mask ? whenTrue : whenFalse;
 }
+// A select whose values are computed only where needed: one sample computes the value its
+// mask picks (the x87 flavour pays for every operation it skips), lanes compute both.
+template <class Then, class Else>
+FOURWAVE_DSP_INLINE float choose(bool mask, Then whenTrue, Else whenFalse) {
+    return mask ? whenTrue() : whenFalse();
+}
 FOURWAVE_DSP_INLINE bool anyLane(bool mask) { return mask; }
 FOURWAVE_DSP_INLINE bool allLanes(bool mask) { return mask; }
 
@@ -87,6 +93,10 @@ FOURWAVE_DSP_INLINE M32x4 operator|(bool a, M32x4 b) {
 
 FOURWAVE_DSP_INLINE F32x4 select(M32x4 mask, F32x4 whenTrue, F32x4 whenFalse) {
     return F32x4(_mm_or_ps(_mm_and_ps(mask.bits, whenTrue.v), _mm_andnot_ps(mask.bits, whenFalse.v)));
+}
+template <class Then, class Else>
+FOURWAVE_DSP_INLINE F32x4 choose(M32x4 mask, Then whenTrue, Else whenFalse) {
+    return select(mask, whenTrue(), whenFalse());
 }
 FOURWAVE_DSP_INLINE bool anyLane(M32x4 mask) { return _mm_movemask_ps(mask.bits) != 0; }
 FOURWAVE_DSP_INLINE bool allLanes(M32x4 mask) { return _mm_movemask_ps(mask.bits) == 0xF; }

@@ -314,21 +314,30 @@ struct SoftShape {
     }
 
     template <class T> FOURWAVE_DSP_INLINE static T rampArgument(T t) {
-        const T x = select(t <= T(Edges::kRampZoneLow), (1.0f - kRampSlope * t) - 0.5f,
-                           select(t >= T(Edges::kRampZoneHigh), (t - 1.0f) * (-kRampSlope) + 0.5f,
-                                  t));
+        const T x = choose(
+            t <= T(Edges::kRampZoneLow), [&] { return T((1.0f - kRampSlope * t) - 0.5f); },
+            [&] {
+                return choose(
+                    t >= T(Edges::kRampZoneHigh),
+                    [&] { return T((t - 1.0f) * (-kRampSlope) + 0.5f); }, [&] { return t; });
+            });
         return select(x > T(Edges::kRampArgMax), T(Edges::kRampArgMax),
                       select(x < T(Edges::kRampArgMin), T(Edges::kRampArgMin), x));
     }
 
     // The first matching zone wins: up to W the late rise over the fall, past W the early rise.
     template <class T> FOURWAVE_DSP_INLINE static T pulseEdge(const Levels &l, T t, T width) {
-        const T fall = Edges::fall(l, t, width);
-        const T upToWidth = select(t < T(kRiseLateEnd), Edges::riseLate(l, t),
-                                   select(t >= width - kPulseHalfWidth, fall, T(l.halfPulse)));
-        const T pastWidth = select(t > T(kRiseEarlyStart), Edges::riseEarly(l, t),
-                                   select(t < width + kPulseHalfWidth, fall, T(-l.halfPulse)));
-        return select(t <= width, upToWidth, pastWidth);
+        const auto upToWidth = [&] {
+            return choose(t < T(kRiseLateEnd), [&] { return Edges::riseLate(l, t); }, [&] {
+                return select(t >= width - kPulseHalfWidth, Edges::fall(l, t, width), T(l.halfPulse));
+            });
+        };
+        const auto pastWidth = [&] {
+            return choose(t > T(kRiseEarlyStart), [&] { return Edges::riseEarly(l, t); }, [&] {
+                return select(t < width + kPulseHalfWidth, Edges::fall(l, t, width), T(-l.halfPulse));
+            });
+        };
+        return choose(t <= width, upToWidth, pastWidth);
     }
 
     template <class T>
