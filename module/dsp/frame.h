@@ -128,6 +128,8 @@ struct Stretch {
     alignas(16) float pitch[kVarying];
     alignas(16) float increment[kVarying];
     alignas(16) float active[kStretchSamples]; // the Active values of a steady stretch
+    // Written before read, sample by sample: not cleared at every block.
+    Stretch() {}
 };
 
 // The block's working state: the buffers, the oscillator and Perfect 2's memories in locals,
@@ -326,7 +328,7 @@ void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &acti
                                                    blockOffset,
                                                    blockOffset,
                                                    blockOffset + sampleCount,
-                                                   {}};
+                                                   Stretch<!Mod::kPitchAtBlockStart>()};
     block.run(blockOffset);
     state.oscillator = block.osc;
     state.memory = block.memory;
