@@ -270,7 +270,15 @@ struct BlockRun {
         const auto silent = [](auto a) { return a == decltype(a)(0.0f); };
         if (!anyValue<Lane>(stretch.active, count, silent)) {
             if (refresh) levels = Shape::take(readLevels(b, first));
-            for (int32_t k = 0; k < count; ++k) steadyActive(first, k);
+            if constexpr (Mod::kPhaseModulated) {
+                for (int32_t k = 0; k < count; ++k) steadyActive(first, k);
+            } else if constexpr (Mod::kFollow == FollowPitch::EverySample) {
+                pitchPosition += count;
+            } else if constexpr (Mod::kFollow == FollowPitch::EveryPair) {
+                // A pair at each even remaining count: half the stretch, and its first sample
+                // too when the stretch is odd and starts on an even count.
+                pitchPosition += 2 * ((count + ((end - first) % 2 == 0 ? 1 : 0)) / 2);
+            }
             waveforms<false>(first, 0, count);
             return;
         }
