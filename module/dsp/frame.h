@@ -268,6 +268,12 @@ struct BlockRun {
         for (int32_t k = 0; k < count; ++k) stretch.active[k] = activeSource.read(first + k);
 
         const auto silent = [](auto a) { return a == decltype(a)(0.0f); };
+        const auto sounding = [](auto a) { return a != decltype(a)(0.0f); };
+        if (!anyValue<Lane>(stretch.active, count, sounding)) {
+            // Asleep in all but name: the outputs are silent and nothing else moves.
+            for (int32_t k = 0; k < count; ++k) silence(first + k);
+            return;
+        }
         if (!anyValue<Lane>(stretch.active, count, silent)) {
             if (refresh) levels = Shape::take(readLevels(b, first));
             if constexpr (Mod::kPhaseModulated) {
