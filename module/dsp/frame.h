@@ -127,7 +127,7 @@ struct Stretch {
     alignas(16) float phase[kStretchSamples];
     alignas(16) float pitch[kVarying];
     alignas(16) float increment[kVarying];
-    alignas(16) float active[kStretchSamples]; // the Active values of a steady stretch
+    alignas(16) float active[kStretchSamples]; // the stretch's Active values, read first
     // Written before read, sample by sample: not cleared at every block.
     Stretch() {}
 };
@@ -194,13 +194,12 @@ struct BlockRun {
         b.triangle[i] = 0.0f;
     }
 
-    // A stretch sample by sample, as the block frame defines it.
+    // A stretch sample by sample, as the block frame defines it (its Active values read).
     FOURWAVE_DSP_INLINE void general(int32_t first, int32_t stop, bool refresh) {
         int32_t runStart = 0;
         for (int32_t i = first; i < stop; ++i) {
             const int32_t k = i - first;
-            const float active = activeSource.read(i);
-            if (active == 0.0f) {
+            if (stretch.active[k] == 0.0f) {
                 waveforms<kPitchVaries>(first, runStart, k);
                 runStart = k + 1;
                 silence(i);
@@ -256,24 +255,16 @@ struct BlockRun {
             stretch.phase[k] = Mod::waveformPhase(stretch.phase[k], b.phase, b.phaseMod, phasePosition);
     }
 
-    // A steady stretch: the phase recurrence, then the Active tests, each pass with nothing
-    // else in its loop; then, where every sample is active (the usual case), the waveforms in
-    // one pass, else run by run between the silent samples.
+    // A steady stretch (its Active values read): the phase recurrence in a loop of its own;
+    // then, where every sample is active (the usual case), the waveforms in one pass, else run
+    // by run between the silent samples.
     FOURWAVE_DSP_INLINE void steadyStretch(int32_t first, int32_t stop, bool refresh) {
         const int32_t count = stop - first;
         for (int32_t k = 0; k < count; ++k) {
             stretch.phase[k] = osc.phase;
             osc.advanceInRange();
         }
-        for (int32_t k = 0; k < count; ++k) stretch.active[k] = activeSource.read(first + k);
-
         const auto silent = [](auto a) { return a == decltype(a)(0.0f); };
-        const auto sounding = [](auto a) { return a != decltype(a)(0.0f); };
-        if (!anyValue<Lane>(stretch.active, count, sounding)) {
-            // Asleep in all but name: the outputs are silent and nothing else moves.
-            for (int32_t k = 0; k < count; ++k) silence(first + k);
-            return;
-        }
         if (!anyValue<Lane>(stretch.active, count, silent)) {
             if (refresh) levels = Shape::take(readLevels(b, first));
             if constexpr (Mod::kPhaseModulated) {
@@ -302,9 +293,23 @@ struct BlockRun {
         waveforms<false>(first, runStart, count);
     }
 
+    // Each stretch's Active values are read first, in a loop with nothing else in it: the host
+    // sees the same calls in the same order (nothing else of the frame calls it), and no state
+    // is live across them. A stretch with no active sample is silent and only advances.
     FOURWAVE_DSP_INLINE void run(int32_t blockOffset) {
+        const auto sounding = [](auto a) { return a != decltype(a)(0.0f); };
         for (int32_t first = blockOffset; first < end;) {
             const int32_t stop = stretchEnd<Shape>(first, end);
+            const int32_t count = stop - first;
+            for (int32_t k = 0; k < count; ++k) stretch.active[k] = activeSource.read(first + k);
+            if (!anyValue<Lane>(stretch.active, count, sounding)) {
+                for (int32_t i = first; i < stop; ++i) {
+                    silence(i);
+                    osc.advancePhase();
+                }
+                first = stop;
+                continue;
+            }
             const bool refresh = !Shape::kLevelsEverySample && isLevelRefreshSample(end - first);
             if (steady(first, stop))
                 steadyStretch(first, stop, refresh);
