@@ -1,6 +1,8 @@
 // The one per-sample frame that all ten process routines run: block-start reads, the Active
 // test, the 16-sample level refresh, the frequency step, the sync edge, the (modulated)
-// waveform phase, the shape's waveform step and the phase advance, in that order.
+// waveform phase, the shape's waveform step and the phase advance, in that order for every
+// sample. It runs them in stretches of samples, each in two passes (below): what is serial
+// first, then the waveform steps, several samples at a time where the shape allows.
 //
 // The frame is a template on the shape, the modulation variant and the Active source, so a
 // routine's loop carries no test of a setting. It runs on plain buffers and the oscillator
