@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Instructions per sample, by where they run: a deterministic companion to the timings.
 
-    instructions.py BENCH PLUGIN [--block N] [--filter REGEX]
+    instructions.py BENCH PLUGIN [--block N] [--case NAME] [--filter REGEX]
 
 Runs BENCH (fourwave_bench) under callgrind with a fixed iteration count, one routine at a
-time in the steady case (and the floor and the naive oscillator), and splits the instructions
+time in the steady case or the one named (and the floor and the naive oscillator, always
+steady), and splits the instructions
 executed per sample into: the routine's own sample loop, the module's pin path (SEPin::getValue
 and the host-call wrapper, where they are not inlined into the loop), the host's callback (the
 stand-in host's, or the minimal one of the lean series), and the maths library (the pitch
@@ -64,30 +65,41 @@ def main():
     if len(args) < 2:
         sys.exit(__doc__)
     bench, plugin = args[0], args[1]
-    block, pattern = 256, None
+    block, pattern, case = 256, None, "steady"
     i = 2
     while i < len(args):
         if args[i] == "--block":
             block = int(args[i + 1])
+        elif args[i] == "--case":
+            case = args[i + 1]
         elif args[i] == "--filter":
             pattern = re.compile(args[i + 1])
         i += 2
     flavour = os.path.basename(plugin).split(".")[0].replace("fourwave_", "")
-    names = ["reference/%s/steady/block:%d" % (r, block) for r in ["floor", "naive", "direct"]]
+    # The floor first: every later line's ratio is to it.
+    names = ["reference/%s/steady/block:%d" % (r, block) for r in ["direct", "floor", "naive"]]
     for r in ["Perfect", "Perfect2", "Bright", "Medium", "Dark"]:
         for suffix in ["", "Mod"]:
-            names.append("routine/%s/process%s%s/steady/block:%d" % (flavour, r, suffix, block))
+            names.append("routine/%s/process%s%s/%s/block:%d" % (flavour, r, suffix, case, block))
     names.append("routine/%s/processPerfectMod/fm-sweep/block:%d" % (flavour, block))
     # The same behind the minimal callback.
     names += [n.replace("reference/", "lean/ref/").replace("routine/", "lean/") for n in names]
     if pattern:
         names = [n for n in names if pattern.search(n)]
-    print("instructions per sample (callgrind), block %d, steady case unless named" % block)
-    print("%-50s %8s %8s %8s %8s %8s" % ("benchmark", "loop", "pin", "host", "libm", "total"))
+    print("instructions per sample (callgrind), block %d, case %s unless named; x direct: "
+          "the total against the contract floor behind the same host" % (block, case))
+    print("%-50s %8s %8s %8s %8s %8s %9s" % ("benchmark", "loop", "pin", "host", "libm", "total",
+                                           "x direct"))
+    floors = {}
     for name in names:
         p = measure(bench, plugin, name, block)
-        print("%-50s %8.1f %8.1f %8.1f %8.1f %8.1f" % (name, p["loop"], p["pin"], p["host"],
-                                                     p["libm"], sum(p.values())))
+        total = sum(p.values())
+        lean = name.startswith("lean/")
+        if "/direct/" in name:
+            floors[lean] = total
+        ratio = "%9.2f" % (total / floors[lean]) if lean in floors else "%9s" % "-"
+        print("%-50s %8.1f %8.1f %8.1f %8.1f %8.1f %s" % (name, p["loop"], p["pin"], p["host"],
+                                                        p["libm"], total, ratio), flush=True)
 
 
 if __name__ == "__main__":

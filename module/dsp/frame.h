@@ -1,6 +1,8 @@
 // The one per-sample frame that all ten process routines run: block-start reads, the Active
 // test, the 16-sample level refresh, the frequency step, the sync edge, the (modulated)
-// waveform phase, the shape's waveform step and the phase advance, in that order.
+// waveform phase, the shape's waveform step and the phase advance, in that order for every
+// sample. It runs them in stretches of samples, each in two passes (below): what is serial
+// first, then the waveform steps, several samples at a time where the shape allows.
 //
 // The frame is a template on the shape, the modulation variant and the Active source, so a
 // routine's loop carries no test of a setting. It runs on plain buffers and the oscillator
@@ -96,8 +98,233 @@ inline LevelSet readLevels(const FrameBuffers &b, int32_t i) {
     return makeLevelSet(b.pulseLevel[i], b.rampLevel[i], b.sawLevel[i], b.triangleLevel[i]);
 }
 
-// One block: buffer positions blockOffset to blockOffset + sampleCount - 1.
-template <class Shape, class Mod, class ActiveSource>
+// A block runs in stretches of up to kStretchSamples samples that end before a level refresh,
+// so that a refresh can only fall on a stretch's first sample. Each stretch has two passes: a
+// serial one that makes every sample's Active test (the host sees its calls in the same
+// order), the refresh, the frequency step, the sync edge, the waveform phase and the phase
+// advance, and collects the waveform phases; then the waveform pass, which runs the shape's
+// step over each run of active samples, several samples at a time where the shape allows.
+constexpr int32_t kStretchSamples = 16;
+
+// Where the stretch that starts at buffer index i ends (exclusive).
+template <class Shape>
+FOURWAVE_DSP_INLINE int32_t stretchEnd(int32_t i, int32_t end) {
+    const int32_t remaining = end - i;
+    int32_t length = kStretchSamples;
+    if constexpr (!Shape::kLevelsEverySample) {
+        // The next remaining count that is 8 mod 16, after this one (two's complement: a
+        // negative difference still gives its residue).
+        const int32_t toRefresh =
+            (remaining - kLevelRefreshPhase) & (kLevelRefreshPeriod - 1);
+        if (toRefresh != 0 && toRefresh < length) length = toRefresh;
+    }
+    return remaining <= length ? end : i + length;
+}
+
+// What the serial pass collects, by offset in the stretch: the waveform phase and, where they
+// can move within a block (FM), the crossfade pitch and the increment.
+template <bool PitchVaries>
+struct Stretch {
+    static constexpr int32_t kVarying = PitchVaries ? kStretchSamples : 1;
+    alignas(16) float phase[kStretchSamples];
+    alignas(16) float pitch[kVarying];
+    alignas(16) float increment[kVarying];
+    alignas(16) float active[kStretchSamples]; // the stretch's Active values, read first
+    // Written before read, sample by sample: not cleared at every block.
+    Stretch() {}
+};
+
+// The block's working state: the buffers, the oscillator and Perfect 2's memories in locals,
+// the held levels, the read positions.
+template <class Shape, class Mod, class ActiveSource, class Lane>
+struct BlockRun {
+    static constexpr bool kPitchVaries = !Mod::kPitchAtBlockStart;
+    static_assert(!(Shape::kLaneStep && Shape::kLevelsEverySample),
+                  "levels read per sample are read one sample at a time");
+
+    const FrameBuffers b;
+    ActiveSource &activeSource;
+    Oscillator osc;
+    EdgeMemory memory;
+    typename Shape::Levels levels;
+    const float syncThreshold;
+    const float syncAdvance;
+    int32_t pitchPosition;
+    int32_t phasePosition;
+    const int32_t end;
+    Stretch<kPitchVaries> stretch;
+
+    // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on).
+    template <class T, bool PerSamplePitch>
+    FOURWAVE_DSP_INLINE void step(int32_t first, int32_t k) {
+        T t, width, p, increment;
+        loadLanes(t, stretch.phase + k);
+        loadLanes(width, b.width + first + k);
+        if constexpr (PerSamplePitch) {
+            loadLanes(p, stretch.pitch + k);
+            loadLanes(increment, stretch.increment + k);
+        } else {
+            p = osc.lastPitch;
+            increment = osc.phaseIncrement;
+        }
+        LaneOutputs<T> out;
+        if constexpr (Shape::kLevelsEverySample)
+            out = Shape::step(Shape::take(readLevels(b, first + k)), memory, t, width, p, increment);
+        else
+            out = Shape::step(levels, memory, t, width, p, increment);
+        storeLanes(b.ramp + first + k, out.ramp);
+        storeLanes(b.saw + first + k, out.saw);
+        storeLanes(b.pulse + first + k, out.pulse);
+        storeLanes(b.triangle + first + k, out.triangle);
+    }
+
+    // The waveform pass over the stretch's active samples from .. to - 1.
+    template <bool PerSamplePitch>
+    FOURWAVE_DSP_INLINE void waveforms(int32_t first, int32_t from, int32_t to) {
+        int32_t k = from;
+        if constexpr (Shape::kLaneStep && LaneCount<Lane>::value > 1) {
+            constexpr int32_t kLanes = LaneCount<Lane>::value;
+            for (; k + kLanes <= to; k += kLanes) step<Lane, PerSamplePitch>(first, k);
+        }
+        for (; k < to; ++k) step<float, PerSamplePitch>(first, k);
+    }
+
+    FOURWAVE_DSP_INLINE void silence(int32_t i) {
+        b.ramp[i] = 0.0f;
+        b.saw[i] = 0.0f;
+        b.pulse[i] = 0.0f;
+        b.triangle[i] = 0.0f;
+    }
+
+    // A stretch sample by sample, as the block frame defines it (its Active values read).
+    FOURWAVE_DSP_INLINE void general(int32_t first, int32_t stop, bool refresh) {
+        int32_t runStart = 0;
+        for (int32_t i = first; i < stop; ++i) {
+            const int32_t k = i - first;
+            if (stretch.active[k] == 0.0f) {
+                waveforms<kPitchVaries>(first, runStart, k);
+                runStart = k + 1;
+                silence(i);
+                osc.advancePhase();
+                continue;
+            }
+            if (refresh && k == 0) levels = Shape::take(readLevels(b, i));
+            Mod::frequencyStep(osc, b.pitch, pitchPosition, end - i);
+            osc.processSyncEdge(b.sync[i], syncThreshold, syncAdvance);
+            stretch.phase[k] = Mod::waveformPhase(osc.phase, b.phase, b.phaseMod, phasePosition);
+            // The crossfade pitch is the value the increment in force was computed from.
+            if constexpr (kPitchVaries) {
+                stretch.pitch[k] = osc.lastPitch;
+                stretch.increment[k] = osc.phaseIncrement;
+            }
+            osc.advancePhase();
+        }
+        waveforms<kPitchVaries>(first, runStart, stop - first);
+    }
+
+    // Whether in this stretch, whichever of its samples are active, no sync edge can come or
+    // re-arm the detector, no frequency step can change the increment, and the phase advances
+    // in range: then the phases do not depend on the Active values and every sample has the
+    // same increment and crossfade pitch.
+    FOURWAVE_DSP_INLINE bool steady(int32_t first, int32_t stop) const {
+        const int32_t count = stop - first;
+        if (!osc.advancesInRange()) return false;
+        const bool syncMoves =
+            osc.syncArmed
+                ? anyValue<Lane>(b.sync + first, count, [](auto s) { return s > decltype(s)(0.0f); })
+                : anyValue<Lane>(b.sync + first, count, [](auto s) { return s <= decltype(s)(0.0f); });
+        if (syncMoves) return false;
+        const float lastPitch = osc.lastPitch;
+        const auto differs = [lastPitch](auto v) { return v != decltype(v)(lastPitch); };
+        if constexpr (Mod::kFollow == FollowPitch::EverySample) {
+            return !anyValue<Lane>(b.pitch + pitchPosition, count, differs);
+        } else if constexpr (Mod::kFollow == FollowPitch::EveryPair) {
+            // Pairs of the held value average to it unless their sum overflows; a stretch's
+            // pairs read at most one value past its length, and never past the block.
+            const int32_t reach = pitchPosition + count + 1 < end ? count + 1 : end - pitchPosition;
+            return (lastPitch + lastPitch) * 0.5f == lastPitch &&
+                   !anyValue<Lane>(b.pitch + pitchPosition, reach, differs);
+        }
+        return true;
+    }
+
+    // What an active sample of a steady stretch still moves: the read positions (the frequency
+    // step changes nothing else there) and the modulated phase.
+    FOURWAVE_DSP_INLINE void steadyActive(int32_t first, int32_t k) {
+        if constexpr (!Mod::kPitchAtBlockStart)
+            Mod::frequencyStep(osc, b.pitch, pitchPosition, end - (first + k));
+        if constexpr (Mod::kPhaseModulated)
+            stretch.phase[k] = Mod::waveformPhase(stretch.phase[k], b.phase, b.phaseMod, phasePosition);
+    }
+
+    // A steady stretch (its Active values read): the phase recurrence in a loop of its own;
+    // then, where every sample is active (the usual case), the waveforms in one pass, else run
+    // by run between the silent samples.
+    FOURWAVE_DSP_INLINE void steadyStretch(int32_t first, int32_t stop, bool refresh) {
+        const int32_t count = stop - first;
+        for (int32_t k = 0; k < count; ++k) {
+            stretch.phase[k] = osc.phase;
+            osc.advanceInRange();
+        }
+        const auto silent = [](auto a) { return a == decltype(a)(0.0f); };
+        if (!anyValue<Lane>(stretch.active, count, silent)) {
+            if (refresh) levels = Shape::take(readLevels(b, first));
+            if constexpr (Mod::kPhaseModulated) {
+                for (int32_t k = 0; k < count; ++k) steadyActive(first, k);
+            } else if constexpr (Mod::kFollow == FollowPitch::EverySample) {
+                pitchPosition += count;
+            } else if constexpr (Mod::kFollow == FollowPitch::EveryPair) {
+                // A pair at each even remaining count: half the stretch, and its first sample
+                // too when the stretch is odd and starts on an even count.
+                pitchPosition += 2 * ((count + ((end - first) % 2 == 0 ? 1 : 0)) / 2);
+            }
+            waveforms<false>(first, 0, count);
+            return;
+        }
+        int32_t runStart = 0;
+        for (int32_t k = 0; k < count; ++k) {
+            if (stretch.active[k] == 0.0f) {
+                waveforms<false>(first, runStart, k);
+                runStart = k + 1;
+                silence(first + k);
+                continue;
+            }
+            if (refresh && k == 0) levels = Shape::take(readLevels(b, first));
+            steadyActive(first, k);
+        }
+        waveforms<false>(first, runStart, count);
+    }
+
+    // Each stretch's Active values are read first, in a loop with nothing else in it: the host
+    // sees the same calls in the same order (nothing else of the frame calls it), and no state
+    // is live across them. A stretch with no active sample is silent and only advances.
+    FOURWAVE_DSP_INLINE void run(int32_t blockOffset) {
+        const auto sounding = [](auto a) { return a != decltype(a)(0.0f); };
+        for (int32_t first = blockOffset; first < end;) {
+            const int32_t stop = stretchEnd<Shape>(first, end);
+            const int32_t count = stop - first;
+            for (int32_t k = 0; k < count; ++k) stretch.active[k] = activeSource.read(first + k);
+            if (!anyValue<Lane>(stretch.active, count, sounding)) {
+                for (int32_t i = first; i < stop; ++i) {
+                    silence(i);
+                    osc.advancePhase();
+                }
+                first = stop;
+                continue;
+            }
+            const bool refresh = !Shape::kLevelsEverySample && isLevelRefreshSample(end - first);
+            if (steady(first, stop))
+                steadyStretch(first, stop, refresh);
+            else
+                general(first, stop, refresh);
+            first = stop;
+        }
+    }
+};
+
+// One block: buffer positions blockOffset to blockOffset + sampleCount - 1. Lane is the value
+// type of the waveform pass (float: one sample at a time).
+template <class Shape, class Mod, class ActiveSource, class Lane = WideLane>
 void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &activeSource,
               int32_t blockOffset, int32_t sampleCount) {
     typename Shape::Levels levels{};
@@ -109,49 +336,23 @@ void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &acti
         return;
     }
 
-    const float syncThreshold = buffers.syncThreshold[blockOffset];
-    const float syncAdvance = buffers.syncAdvance[blockOffset];
-    // The addresses are locals of the block: read through a record inside the loop, they might
-    // be reloaded after every sample's Active read, which may (as far as the compiler knows)
-    // have changed the record.
-    const FrameBuffers b = buffers;
-    EdgeMemory memory = state.memory;
-    int32_t pitchPosition = blockOffset;
-    int32_t phasePosition = blockOffset;
-    const int32_t end = blockOffset + sampleCount;
-
-    for (int32_t i = blockOffset; i < end; ++i) {
-        const int32_t remaining = end - i;
-        if constexpr (Shape::kLevelsEverySample) levels = Shape::take(readLevels(b, i));
-
-        const float active = activeSource.read(i);
-        if (active == 0.0f) {
-            b.ramp[i] = 0.0f;
-            b.saw[i] = 0.0f;
-            b.pulse[i] = 0.0f;
-            b.triangle[i] = 0.0f;
-            osc.advancePhase();
-            continue;
-        }
-
-        if constexpr (!Shape::kLevelsEverySample)
-            if (isLevelRefreshSample(remaining)) levels = Shape::take(readLevels(b, i));
-        Mod::frequencyStep(osc, b.pitch, pitchPosition, remaining);
-        osc.processSyncEdge(b.sync[i], syncThreshold, syncAdvance);
-        const float t = Mod::waveformPhase(osc.phase, b.phase, b.phaseMod, phasePosition);
-
-        // The crossfade pitch is the value the increment in force was computed from.
-        const Outputs out =
-            Shape::step(levels, memory, t, b.width[i], osc.lastPitch, osc.phaseIncrement);
-        b.ramp[i] = out.ramp;
-        b.saw[i] = out.saw;
-        b.pulse[i] = out.pulse;
-        b.triangle[i] = out.triangle;
-        osc.advancePhase();
-    }
-
-    state.oscillator = osc;
-    state.memory = memory;
+    // The addresses are copied into the block's record: read through the caller's record
+    // inside the loop, they might be reloaded after every sample's Active read, which may (as
+    // far as the compiler knows) have changed it.
+    BlockRun<Shape, Mod, ActiveSource, Lane> block{buffers,
+                                                   activeSource,
+                                                   osc,
+                                                   state.memory,
+                                                   levels,
+                                                   buffers.syncThreshold[blockOffset],
+                                                   buffers.syncAdvance[blockOffset],
+                                                   blockOffset,
+                                                   blockOffset,
+                                                   blockOffset + sampleCount,
+                                                   Stretch<!Mod::kPitchAtBlockStart>()};
+    block.run(blockOffset);
+    state.oscillator = block.osc;
+    state.memory = block.memory;
 }
 
 } // namespace fourwave::dsp

@@ -8,18 +8,25 @@
 //
 // Every output whose level is zero is written as exactly 0.0 without its formula. The
 // expressions are grouped exactly as the waveforms are defined; do not regroup them.
+//
+// A step is written once over its value type T (lanes.h): `float` for one sample, a lane type
+// for several consecutive ones. The level flags are the same for every lane (the levels of one
+// read); what depends on the phase, the width or the pitch is a mask and a `select`, and a
+// branch that only saves work is taken when no lane needs it.
 #pragma once
 
-#include "core.h"
+#include "lanes.h"
 
 namespace fourwave::dsp {
 
-struct Outputs {
-    float ramp;
-    float saw;
-    float pulse;
-    float triangle;
+template <class T>
+struct LaneOutputs {
+    T ramp;
+    T saw;
+    T pulse;
+    T triangle;
 };
+using Outputs = LaneOutputs<float>;
 
 // Perfect 2's one-sample memories; the other shapes leave them alone.
 struct EdgeMemory {
@@ -28,20 +35,18 @@ struct EdgeMemory {
 };
 
 // Width outside (0, 1), NaN included, silences the pulse.
-inline bool widthInRange(float width) { return width > 0.0f && width < 1.0f; }
-
-// The unit triangle of phase t: 0 at t = 0, +0.5 at 0.25, 0 at 0.5, -0.5 at 0.75.
-inline float unitTriangle(float t) {
-    const float u = 2.0f * t;
-    if (u <= 0.5f) return u;
-    if (u <= 1.5f) return 1.0f - u;
-    return u - 2.0f;
+template <class T> FOURWAVE_DSP_INLINE auto widthInRange(T width) {
+    return (width > T(0.0f)) & (width < T(1.0f));
 }
 
-inline float clip(float v, float limit) {
-    if (v > limit) return limit;
-    if (v < -limit) return -limit;
-    return v;
+// The unit triangle of phase t: 0 at t = 0, +0.5 at 0.25, 0 at 0.5, -0.5 at 0.75.
+template <class T> FOURWAVE_DSP_INLINE T unitTriangle(T t) {
+    const T u = 2.0f * t;
+    return select(u <= T(0.5f), u, select(u <= T(1.5f), 1.0f - u, u - 2.0f));
+}
+
+template <class T> FOURWAVE_DSP_INLINE T clip(T v, float limit) {
+    return select(v > T(limit), T(limit), select(v < T(-limit), T(-limit), v));
 }
 
 // The four limited levels with, for each, whether it is not zero (a NaN is not zero). The
@@ -66,35 +71,59 @@ inline LevelValues levelValues(const LevelSet &l) {
 template <class Band>
 struct CrossfadeBand {
     // Writes the triangle output and answers the clipped triangle (0.0 where it is not needed).
-    static float triangle(Outputs &out, const LevelValues &l, float t, float p) {
-        if (l.triangleOn || p >= Band::kLow) {
-            const float clipped = clip(unitTriangle(t), Band::kTriangleClip);
-            out.triangle = clipped * l.triangle;
-            return clipped;
+    template <class T>
+    FOURWAVE_DSP_INLINE static T triangle(LaneOutputs<T> &out, const LevelValues &l, T t, T p) {
+        const auto needed = l.triangleOn | (p >= T(Band::kLow));
+        if (!anyLane(needed)) {
+            out.triangle = 0.0f;
+            return 0.0f;
         }
-        out.triangle = 0.0f;
-        return 0.0f;
+        const T clipped = clip(unitTriangle(t), Band::kTriangleClip);
+        out.triangle = select(needed, clipped * l.triangle, T(0.0f));
+        return select(needed, clipped, T(0.0f));
     }
 
-    // In the top branch the three other outputs are written here and true is answered.
-    static bool top(Outputs &out, const LevelValues &l, float clipped, float p) {
-        const bool inTop = Band::kTopIncludesHigh ? p >= Band::kHigh : p > Band::kHigh;
-        if (!inTop) return false;
+    // Where p is in the top branch.
+    template <class T> FOURWAVE_DSP_INLINE static auto inTop(T p) {
+        if constexpr (Band::kTopIncludesHigh)
+            return p >= T(Band::kHigh);
+        else
+            return p > T(Band::kHigh);
+    }
+
+    // The top branch's outputs; the triangle is already written.
+    template <class T>
+    FOURWAVE_DSP_INLINE static void writeTop(LaneOutputs<T> &out, const LevelValues &l, T clipped) {
         out.pulse = clipped * l.pulse;
         out.saw = clipped * l.saw;
         out.ramp = clipped * l.ramp;
-        return true;
+    }
+
+    // The same, taken only in the lanes of `top`.
+    template <class T, class Mask>
+    FOURWAVE_DSP_INLINE static void takeTop(LaneOutputs<T> &out, const LevelValues &l, T clipped,
+                                            Mask top) {
+        LaneOutputs<T> topOut = out;
+        writeTop(topOut, l, clipped);
+        out.pulse = select(top, topOut.pulse, out.pulse);
+        out.saw = select(top, topOut.saw, out.saw);
+        out.ramp = select(top, topOut.ramp, out.ramp);
     }
 
     // Inside the band (above kLow), the crossfade of the outputs already written; an output
     // whose level is zero stays exactly 0.0.
-    static void fade(Outputs &out, const LevelValues &l, float clipped, float p) {
-        if (!(p > Band::kLow)) return;
-        const float a = p - Band::kLow;
-        const float b = Band::kHigh - p;
-        if (l.pulseOn) out.pulse = (a * clipped * l.pulse + b * out.pulse) * Band::kGain;
-        if (l.sawOn) out.saw = (a * clipped * l.saw + b * out.saw) * Band::kGain;
-        if (l.rampOn) out.ramp = (b * out.ramp - a * clipped * l.ramp) * Band::kGain;
+    template <class T>
+    FOURWAVE_DSP_INLINE static void fade(LaneOutputs<T> &out, const LevelValues &l, T clipped, T p) {
+        const auto inBand = p > T(Band::kLow);
+        if (!anyLane(inBand)) return;
+        const T a = p - Band::kLow;
+        const T b = Band::kHigh - p;
+        if (l.pulseOn)
+            out.pulse = select(inBand, (a * clipped * l.pulse + b * out.pulse) * Band::kGain, out.pulse);
+        if (l.sawOn)
+            out.saw = select(inBand, (a * clipped * l.saw + b * out.saw) * Band::kGain, out.saw);
+        if (l.rampOn)
+            out.ramp = select(inBand, (b * out.ramp - a * clipped * l.ramp) * Band::kGain, out.ramp);
     }
 };
 
@@ -102,6 +131,7 @@ struct CrossfadeBand {
 // Perfect: the ideal waveforms, nothing rounded off.
 struct PerfectShape {
     static constexpr bool kLevelsEverySample = false;
+    static constexpr bool kLaneStep = true;
 
     struct Levels {
         LevelValues values;
@@ -110,18 +140,20 @@ struct PerfectShape {
 
     static Levels take(const LevelSet &l) { return Levels{levelValues(l), 0.5f * l.rawPulse}; }
 
-    FOURWAVE_DSP_INLINE static Outputs step(const Levels &levels, EdgeMemory &, float t, float width, float, float) {
+    template <class T>
+    FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels &levels, EdgeMemory &, T t,
+                                                   T width, T, T) {
         const LevelValues &l = levels.values;
-        Outputs out;
-        out.ramp = !l.rampOn ? 0.0f : (0.5f - t) * l.ramp;
-        out.saw = !l.sawOn ? 0.0f : -((0.5f - t) * l.saw);
-        if (l.pulseOn && widthInRange(width)) {
-            const float high = t <= width ? levels.halfPulse : -levels.halfPulse;
-            out.pulse = high - (width - 0.5f) * l.pulse;
+        LaneOutputs<T> out;
+        out.ramp = !l.rampOn ? T(0.0f) : (0.5f - t) * l.ramp;
+        out.saw = !l.sawOn ? T(0.0f) : -((0.5f - t) * l.saw);
+        if (l.pulseOn) {
+            const T high = select(t <= width, T(levels.halfPulse), T(-levels.halfPulse));
+            out.pulse = select(widthInRange(width), high - (width - 0.5f) * l.pulse, T(0.0f));
         } else {
             out.pulse = 0.0f;
         }
-        out.triangle = l.triangleOn ? unitTriangle(t) * l.triangle : 0.0f;
+        out.triangle = l.triangleOn ? unitTriangle(t) * l.triangle : T(0.0f);
         return out;
     }
 };
@@ -138,8 +170,11 @@ struct Perfect2Band {
     static constexpr float kTriangleClip = 0.45f;
 };
 
+// Its step stays one sample at a time: each sample's memories are the previous sample's
+// values, and whether a sample updates them depends on its levels, width and pitch.
 struct Perfect2Shape {
     static constexpr bool kLevelsEverySample = true;
+    static constexpr bool kLaneStep = false;
     using Band = CrossfadeBand<Perfect2Band>;
 
     using Levels = LevelSet;
@@ -150,7 +185,10 @@ struct Perfect2Shape {
         const LevelValues l = levelValues(levels);
         Outputs out;
         const float clipped = Band::triangle(out, l, t, p);
-        if (Band::top(out, l, clipped, p)) return out;
+        if (Band::inTop(p)) {
+            Band::writeTop(out, l, clipped);
+            return out;
+        }
 
         // The ramp half a sample late; a rise over the previous value (the wrap) is shaped
         // to land in the middle of the jump.
@@ -198,13 +236,13 @@ struct SoftBand {
 // 20 x the Pulse Level through the edge with a residual step of half of it.
 template <class Rise>
 struct SteppedEdges {
-    template <class L> static float riseLate(const L &l, float t) {
+    template <class L, class T> FOURWAVE_DSP_INLINE static T riseLate(const L &l, T t) {
         return (Rise::slope(l) * t + Rise::step(l)) * kOneThird;
     }
-    template <class L> static float riseEarly(const L &l, float t) {
+    template <class L, class T> FOURWAVE_DSP_INLINE static T riseEarly(const L &l, T t) {
         return (Rise::slope(l) * (t - 1.0f) - Rise::step(l)) * kOneThird;
     }
-    template <class L> static float fall(const L &l, float t, float width) {
+    template <class L, class T> FOURWAVE_DSP_INLINE static T fall(const L &l, T t, T width) {
         return -(l.pulse20 * (t - width) + l.halfPulse) * kOneThird;
     }
 };
@@ -240,11 +278,13 @@ struct DarkEdges : SoftBand {
     static constexpr bool kTopIncludesHigh = true;
     static constexpr float kRampZoneLow = 0.05f, kRampZoneHigh = 0.95f;
     static constexpr float kRampArgMin = 0.06f, kRampArgMax = 0.94f;
-    template <class L> static float riseLate(const L &l, float t) { return l.pulse10 * t; }
-    template <class L> static float riseEarly(const L &l, float t) {
+    template <class L, class T> FOURWAVE_DSP_INLINE static T riseLate(const L &l, T t) {
+        return l.pulse10 * t;
+    }
+    template <class L, class T> FOURWAVE_DSP_INLINE static T riseEarly(const L &l, T t) {
         return l.pulse10 * (t - 1.0f);
     }
-    template <class L> static float fall(const L &l, float t, float width) {
+    template <class L, class T> FOURWAVE_DSP_INLINE static T fall(const L &l, T t, T width) {
         return -(l.pulse10 * (t - width));
     }
 };
@@ -252,6 +292,7 @@ struct DarkEdges : SoftBand {
 template <class Edges>
 struct SoftShape {
     static constexpr bool kLevelsEverySample = false;
+    static constexpr bool kLaneStep = true;
     static constexpr float kRampSlope = 10.0f;      // per unit of phase, at unit level
     static constexpr float kPulseHalfWidth = 0.05f; // of a period, either side of an edge
     static constexpr float kRiseLateEnd = 0.05f;    // the rising edge spans the wrap:
@@ -272,45 +313,55 @@ struct SoftShape {
         return Levels{levelValues(l), 10.0f * p, 20.0f * p, 0.5f * p};
     }
 
-    static float rampArgument(float t) {
-        float x;
-        if (t <= Edges::kRampZoneLow)
-            x = (1.0f - kRampSlope * t) - 0.5f;
-        else if (t >= Edges::kRampZoneHigh)
-            x = (t - 1.0f) * (-kRampSlope) + 0.5f;
-        else
-            x = t;
-        if (x > Edges::kRampArgMax) return Edges::kRampArgMax;
-        if (x < Edges::kRampArgMin) return Edges::kRampArgMin;
-        return x;
+    template <class T> FOURWAVE_DSP_INLINE static T rampArgument(T t) {
+        const T x = choose(
+            t <= T(Edges::kRampZoneLow), [&] { return T((1.0f - kRampSlope * t) - 0.5f); },
+            [&] {
+                return choose(
+                    t >= T(Edges::kRampZoneHigh),
+                    [&] { return T((t - 1.0f) * (-kRampSlope) + 0.5f); }, [&] { return t; });
+            });
+        return select(x > T(Edges::kRampArgMax), T(Edges::kRampArgMax),
+                      select(x < T(Edges::kRampArgMin), T(Edges::kRampArgMin), x));
     }
 
-    static float pulseEdge(const Levels &l, float t, float width) {
-        if (t <= width) {
-            if (t < kRiseLateEnd) return Edges::riseLate(l, t);
-            if (t >= width - kPulseHalfWidth) return Edges::fall(l, t, width);
-            return l.halfPulse;
-        }
-        if (t > kRiseEarlyStart) return Edges::riseEarly(l, t);
-        if (t < width + kPulseHalfWidth) return Edges::fall(l, t, width);
-        return -l.halfPulse;
+    // The first matching zone wins: up to W the late rise over the fall, past W the early rise.
+    template <class T> FOURWAVE_DSP_INLINE static T pulseEdge(const Levels &l, T t, T width) {
+        const auto upToWidth = [&] {
+            return choose(t < T(kRiseLateEnd), [&] { return Edges::riseLate(l, t); }, [&] {
+                return select(t >= width - kPulseHalfWidth, Edges::fall(l, t, width), T(l.halfPulse));
+            });
+        };
+        const auto pastWidth = [&] {
+            return choose(t > T(kRiseEarlyStart), [&] { return Edges::riseEarly(l, t); }, [&] {
+                return select(t < width + kPulseHalfWidth, Edges::fall(l, t, width), T(-l.halfPulse));
+            });
+        };
+        return choose(t <= width, upToWidth, pastWidth);
     }
 
-    FOURWAVE_DSP_INLINE static Outputs step(const Levels &levels, EdgeMemory &, float t, float width, float p,
-                        float) {
+    template <class T>
+    FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels &levels, EdgeMemory &, T t,
+                                                   T width, T p, T) {
         const LevelValues &l = levels.values;
-        Outputs out;
-        const float clipped = Band::triangle(out, l, t, p);
-        if (Band::top(out, l, clipped, p)) return out;
+        LaneOutputs<T> out;
+        const T clipped = Band::triangle(out, l, t, p);
+        const auto top = Band::inTop(p);
+        if (allLanes(top)) {
+            Band::writeTop(out, l, clipped);
+            return out;
+        }
 
-        const float x = rampArgument(t);
-        out.ramp = !l.rampOn ? 0.0f : (0.5f - x) * l.ramp;
-        out.saw = !l.sawOn ? 0.0f : -((0.5f - x) * l.saw);
-        out.pulse = l.pulseOn && widthInRange(width)
-                        ? pulseEdge(levels, t, width) - (width - 0.5f) * l.pulse
-                        : 0.0f;
+        const T x = rampArgument(t);
+        out.ramp = !l.rampOn ? T(0.0f) : (0.5f - x) * l.ramp;
+        out.saw = !l.sawOn ? T(0.0f) : -((0.5f - x) * l.saw);
+        out.pulse = l.pulseOn ? select(widthInRange(width),
+                                       pulseEdge(levels, t, width) - (width - 0.5f) * l.pulse,
+                                       T(0.0f))
+                              : T(0.0f);
 
         Band::fade(out, l, clipped, p);
+        if (anyLane(top)) Band::takeTop(out, l, clipped, top);
         return out;
     }
 };

@@ -6,8 +6,11 @@
 
 #include <stdint.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <random>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -63,12 +66,19 @@ struct Signals {
     const std::vector<float> &output(int k) const {
         return k == 0 ? ramp : k == 1 ? saw : k == 2 ? pulse : triangle;
     }
+    // Every buffer `frames` long, holding its first value.
+    void resize(int32_t frames) {
+        for (std::vector<float> *v :
+             {&pitch, &width, &sync, &syncThreshold, &syncAdvance, &phase, &phaseMod, &pulseLevel,
+              &rampLevel, &sawLevel, &triangleLevel, &ramp, &saw, &pulse, &triangle})
+            v->assign(static_cast<size_t>(frames), v->front());
+    }
 };
 
 // The state open leaves: phase 0, increment 0.1, a last pitch no input has.
-FrameState openState() {
-    return FrameState{Oscillator{0.0f, 20.0f, 0.1f, 1.0f / kSampleRate, kSampleRate * 0.25f, 0,
-                                 true},
+FrameState openState(int16_t freqScale = 0) {
+    return FrameState{Oscillator{0.0f, 20.0f, 0.1f, 1.0f / kSampleRate, kSampleRate * 0.25f,
+                                 freqScale, true},
                       EdgeMemory{0.0f, 0.0f}};
 }
 
@@ -309,14 +319,17 @@ TYPED_TEST_SUITE(ModulationFrame, ModulationPairs, PairNames);
 
 TYPED_TEST(ModulationFrame, HalfReadsPairsAtEvenRemainingCounts) {
     using Pair = TypeParam;
+    // A moving pitch, and a steady one (whose unchanged stretches the frame runs without a
+    // frequency step, counting the pairs instead).
+    for (const bool moving : {true, false})
     for (const int32_t count : {64, 63}) {
         Signals base;
-        moveInputs(base);
+        if (moving) moveInputs(base);
         ScriptedActive baseActive;
         const FrameState baseState = run<Pair, HalfOnly>(base, baseActive, {count});
         for (int32_t j = 0; j < count; ++j) {
             Signals changed;
-            moveInputs(changed);
+            if (moving) moveInputs(changed);
             changed.pitch[static_cast<size_t>(j)] += 0.02f;
             ScriptedActive active;
             const FrameState state = run<Pair, HalfOnly>(changed, active, {count});
@@ -339,4 +352,119 @@ TYPED_TEST(Frame, TheTableRowIsTheModulesRoutine) {
     const test::RoutineRow &row = TypeParam::row();
     EXPECT_EQ(routineFor(row.shape, row.modulated), row.routine) << row.name;
     EXPECT_EQ(row.modulated, TypeParam::kModulated);
+}
+
+// ----------------------------------------------------------------------------------------------
+// The waveform pass four samples at a time against one at a time.
+
+namespace {
+
+bool sameSample(float a, float b) { return sameBits(a, b) || (std::isnan(a) && std::isnan(b)); }
+
+// Inputs that hold a value for a random stretch (1 to 300 samples), then draw another from a
+// pool of ordinary and hostile values: NaN, infinities, zeros of both signs, levels beyond +-2,
+// widths outside 0 to 1, pitches inside and beyond every band (negative at 1 V/kHz), sync
+// pulses, absurd phase-modulation depths, silent Active stretches. A pool's "moving" entry
+// draws a new value every sample. Long quiet stretches take the frame's steady path, the rest
+// its sample-by-sample path.
+void drawHostileInputs(Signals &s, ScriptedActive &active, std::mt19937 &rng, int32_t frames) {
+    constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    constexpr float kMoving = 12345.0f; // the pool entry that draws per sample
+    struct Input {
+        std::vector<float> *buffer;
+        std::vector<float> pool;
+        float low, high; // the range of the moving entry
+    };
+    s.resize(frames);
+    active.values.assign(static_cast<size_t>(frames), 1.0f);
+    const std::vector<Input> inputs = {
+        {&s.pitch, {0.4f, 0.5f, 0.45f, 0.55f, 0.6f, 0.75f, 0.8f, 0.85f, 0.95f, 0.65f, -0.3f, 0.0f,
+                    kNaN, kInf, -kInf, 1e30f, kMoving}, -0.4f, 1.1f},
+        {&s.width, {0.3f, 0.5f, 0.03f, 0.97f, 0.0f, 1.0f, -0.1f, 1.5f, kNaN, kMoving}, -0.2f, 1.2f},
+        {&s.sync, {0.0f, 0.0f, 0.0f, 1.0f, -0.5f, 0.7f, kNaN, kMoving}, -1.0f, 1.0f},
+        {&s.syncThreshold, {0.0f, 0.5f, 2.0f, kNaN}, 0.0f, 0.0f},
+        {&s.syncAdvance, {0.0f, 0.3f, 1.5f, -0.4f, 3e7f, kNaN}, 0.0f, 0.0f},
+        {&s.phase, {0.0f, 0.3f, -1.0f, 1e9f, kNaN, kInf, kMoving}, -1.5f, 1.5f},
+        {&s.phaseMod, {0.5f, -0.5f, 1e3f, 0.0f, kInf, kMoving}, -2.0f, 2.0f},
+        {&s.pulseLevel, {0.9f, 0.0f, -0.0f, 3.0f, -5.0f, 1e30f, -kInf, kNaN, kMoving}, -2.5f, 2.5f},
+        {&s.rampLevel, {0.5f, 0.0f, -2.5f, kInf, kNaN, kMoving}, -2.5f, 2.5f},
+        {&s.sawLevel, {-0.7f, 0.0f, 2.5f, kNaN, kMoving}, -2.5f, 2.5f},
+        {&s.triangleLevel, {1.2f, 0.0f, -0.0f, 4.0f, kNaN, kMoving}, -2.5f, 2.5f},
+        {&active.values, {1.0f, 1.0f, 1.0f, 0.0f, -0.0f, kNaN, -3.0f}, 0.0f, 0.0f},
+    };
+    std::uniform_int_distribution<int32_t> length(1, 300);
+    for (const Input &in : inputs) {
+        std::uniform_int_distribution<size_t> pick(0, in.pool.size() - 1);
+        std::uniform_real_distribution<float> moving(in.low, in.high);
+        for (int32_t i = 0; i < frames;) {
+            const float value = in.pool[pick(rng)];
+            for (const int32_t stop = std::min(frames, i + length(rng)); i < stop; ++i)
+                (*in.buffer)[static_cast<size_t>(i)] = value == kMoving ? moving(rng) : value;
+        }
+    }
+}
+
+// The same blocks through the frame with a one-sample and a wide waveform pass: every output
+// and the final state bit for bit, a NaN's sign and payload aside.
+template <class Shape, class Mod>
+void expectWideMatchesOneSample(uint32_t seed, int16_t freqScale) {
+    constexpr int32_t kInputFrames = 6000;
+    std::mt19937 rng(seed);
+    Signals inputs;
+    ScriptedActive script;
+    drawHostileInputs(inputs, script, rng, kInputFrames);
+    std::vector<int32_t> blocks;
+    const int32_t start = std::uniform_int_distribution<int32_t>(0, 40)(rng);
+    std::uniform_int_distribution<int32_t> blockSize(1, 1024);
+    for (int32_t left = kInputFrames - start; left > 0;) {
+        const int32_t n = std::min(left, blockSize(rng));
+        blocks.push_back(n);
+        left -= n;
+    }
+
+    Signals one = inputs, wide = inputs;
+    ScriptedActive oneActive = script, wideActive = script;
+    FrameState oneState = openState(freqScale), wideState = openState(freqScale);
+    int32_t offset = start;
+    for (const int32_t n : blocks) {
+        runFrame<Shape, Mod, ScriptedActive, float>(one.buffers(), oneState, oneActive, offset, n);
+        runFrame<Shape, Mod, ScriptedActive, WideLane>(wide.buffers(), wideState, wideActive,
+                                                       offset, n);
+        offset += n;
+    }
+    ASSERT_EQ(oneActive.reads, wideActive.reads);
+    for (int32_t i = 0; i < kInputFrames; ++i)
+        for (int k = 0; k < 4; ++k)
+            ASSERT_TRUE(sameSample(one.output(k)[static_cast<size_t>(i)],
+                                   wide.output(k)[static_cast<size_t>(i)]))
+                << "seed " << seed << " scale " << freqScale << " sample " << i << " output " << k
+                << ": " << one.output(k)[static_cast<size_t>(i)] << " against "
+                << wide.output(k)[static_cast<size_t>(i)];
+    EXPECT_TRUE(sameSample(oneState.oscillator.phase, wideState.oscillator.phase));
+    EXPECT_TRUE(sameSample(oneState.oscillator.phaseIncrement, wideState.oscillator.phaseIncrement));
+    EXPECT_TRUE(sameSample(oneState.oscillator.lastPitch, wideState.oscillator.lastPitch));
+    EXPECT_EQ(oneState.oscillator.syncArmed, wideState.oscillator.syncArmed);
+    EXPECT_TRUE(sameSample(oneState.memory.lastPulseSign, wideState.memory.lastPulseSign));
+    EXPECT_TRUE(sameSample(oneState.memory.lastRampValue, wideState.memory.lastRampValue));
+}
+
+} // namespace
+
+// Random and hostile inputs, random blocks of 1 to 1024 samples from a random offset, both
+// clocks, every modulation variant of a modulation pair.
+TYPED_TEST(Frame, TheWideWaveformPassGivesTheOneSamplePassBits) {
+    using Shape = typename TypeParam::Shape;
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        const int16_t freqScale = seed % 2 ? 0 : 1;
+        if constexpr (TypeParam::kModulated) {
+            expectWideMatchesOneSample<Shape, EnableEnable>(seed, freqScale);
+            expectWideMatchesOneSample<Shape, Modulation<FollowPitch::EverySample, false>>(seed, freqScale);
+            expectWideMatchesOneSample<Shape, Modulation<FollowPitch::EveryPair, true>>(seed, freqScale);
+            expectWideMatchesOneSample<Shape, HalfOnly>(seed, freqScale);
+            expectWideMatchesOneSample<Shape, Modulation<FollowPitch::PerBlock, true>>(seed, freqScale);
+        } else {
+            expectWideMatchesOneSample<Shape, NoModulation>(seed, freqScale);
+        }
+    }
 }

@@ -2,9 +2,9 @@
 // flavour, must give the outputs recorded in reference_<flavour>.txt to the last bit.
 //
 // This is what keeps optimisations of the sample loops honest: each patch's four outputs and
-// its final oscillator state are hashed (FNV-1a, 64 bits, over the float bit patterns) and
-// compared with the recorded hashes. It says nothing about whether the outputs are right; the
-// unit tests do that. The patches drive every branch the routines have: levels that step,
+// its final oscillator state are hashed (FNV-1a, 64 bits, over the float bit patterns, every
+// NaN as one canonical value) and compared with the recorded hashes. It says nothing about
+// whether the outputs are right; the unit tests do that. The patches drive every branch the routines have: levels that step,
 // vanish and exceed the limit, widths in and outside (0, 1), pitches below, inside and above
 // the crossfade bands (thresholds exactly), per-sample and per-pair pitch, phase modulation
 // with ordinary and absurd depths, sync edges, inactive samples inside blocks, winding down
@@ -222,15 +222,20 @@ constexpr int32_t kOutputPlugs[] = {RAMP_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT, TRIAN
 
 class Fnv1a {
 public:
+    static constexpr uint32_t kCanonicalNaN = 0x7FC00000u;
+
     void add(uint32_t word) {
         for (int byte = 0; byte < 4; ++byte) {
             hash_ ^= (word >> (8 * byte)) & 0xFFu;
             hash_ *= 0x100000001B3ull;
         }
     }
+    // Every NaN hashes as one canonical quiet NaN: the module defines no NaN sign or payload,
+    // and which operand's NaN an add or multiply passes on follows the compiler's operand
+    // order, which moves between translation units and vector and scalar code.
     void add(float value) {
-        uint32_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
+        uint32_t bits = kCanonicalNaN;
+        if (!std::isnan(value)) std::memcpy(&bits, &value, sizeof bits);
         add(bits);
     }
     uint64_t value() const { return hash_; }
@@ -324,7 +329,8 @@ std::vector<Rendered> renderAll() {
 
 const char *const kFileHeader =
     "# Reference outputs of the regression test, one line per shape/patch: FNV-1a 64 hashes of\n"
-    "# Ramp Out, Saw Out, Pulse Out, Triangle Out and the final oscillator state.\n"
+    "# Ramp Out, Saw Out, Pulse Out, Triangle Out and the final oscillator state (every NaN\n"
+    "# hashed as the quiet NaN 0x7fc00000).\n"
     "# Written by: fourwave_regression --write-references <this file>\n";
 
 constexpr const char *kOutputNames[] = {"Ramp Out", "Saw Out", "Pulse Out", "Triangle Out",

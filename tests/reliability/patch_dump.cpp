@@ -2,8 +2,8 @@
 // the host loads it, and writes every output sample to a dump; or compares two dumps sample by
 // sample. scripts/test renders with each Windows DLL under wine and with the 32-bit Linux
 // build of the same flavour, then compares:
-//   - SSE flavour: bit-identical, except in patches where the platforms' pow differs for a
-//     pitch the patch uses (those samples are counted and shown);
+//   - SSE flavour: bit-identical (any two NaNs count as equal), except in patches where the
+//     platforms' pow differs for a pitch the patch uses (those samples are counted and shown);
 //   - x87 flavour: every sample within the oscillator tests' last-bit tolerance.
 // The dump also holds the platform's own pow result for every pitch value a patch can convert
 // (each sample and each average of two neighbours), which is how the comparison tells a pow
@@ -201,9 +201,10 @@ uint32_t bits(float v) {
     return b;
 }
 
-// Distance in units in the last place (same-sign finite values), or a large number.
+// Distance in units in the last place (same-sign finite values), or a large number. Two NaNs
+// are the same sample whatever their signs and payloads, which the module does not define.
 int64_t ulps(float a, float b) {
-    if (bits(a) == bits(b)) return 0;
+    if (bits(a) == bits(b) || (std::isnan(a) && std::isnan(b))) return 0;
     if (std::isnan(a) || std::isnan(b) || (a < 0) != (b < 0)) return a == b ? 0 : INT64_MAX;
     return std::llabs(static_cast<int64_t>(bits(a) & 0x7FFFFFFF) -
                       static_cast<int64_t>(bits(b) & 0x7FFFFFFF));

@@ -1,0 +1,128 @@
+// The value types a shape's waveform step is written over, once: `float`, one sample (the x87
+// and browser builds, and whatever is left over), and `F32x4`, four consecutive samples in one
+// SSE2 register (the SSE builds).
+//
+// Every F32x4 operation is the IEEE single-precision operation of the scalar code on each lane,
+// with the operands in the same order, so a step gives the same bits either way. A branch of
+// the scalar code becomes a comparison that answers a mask and a `select` of two values, which
+// both types offer; comparisons keep the scalar code's direction, so that a NaN takes the same
+// side. There is no min or max: x86's minps and maxps answer their second operand when either
+// is NaN, which is not what the scalar code's comparisons do.
+#pragma once
+
+#include <stdint.h>
+
+#include "core.h"
+
+#if defined(FOURWAVE_FLAVOUR_SSE) && defined(__SSE2__) && !defined(__EMSCRIPTEN__)
+#define FOURWAVE_DSP_LANES 1
+#include <emmintrin.h>
+#else
+#define FOURWAVE_DSP_LANES 0
+#endif
+
+namespace fourwave::dsp {
+
+// ---------------------------------------------------------------------------------------------
+// One lane: the scalar code itself.
+FOURWAVE_DSP_INLINE float select(bool mask, float whenTrue, float whenFalse) {
+    return mask ? whenTrue : whenFalse;
+}
+// A select whose values are computed only where needed: one sample computes the value its
+// mask picks (the x87 flavour pays for every operation it skips), lanes compute both.
+template <class Then, class Else>
+FOURWAVE_DSP_INLINE float choose(bool mask, Then whenTrue, Else whenFalse) {
+    return mask ? whenTrue() : whenFalse();
+}
+FOURWAVE_DSP_INLINE bool anyLane(bool mask) { return mask; }
+FOURWAVE_DSP_INLINE bool allLanes(bool mask) { return mask; }
+
+template <class T> struct LaneCount;
+template <> struct LaneCount<float> {
+    static constexpr int32_t value = 1;
+};
+
+FOURWAVE_DSP_INLINE void loadLanes(float &v, const float *p) { v = *p; }
+FOURWAVE_DSP_INLINE void storeLanes(float *p, float v) { *p = v; }
+
+#if FOURWAVE_DSP_LANES
+// ---------------------------------------------------------------------------------------------
+// Four lanes. A float operand is broadcast to all four (the implicit constructor), so that a
+// step's constants and per-read levels mix with lanes as they do with floats.
+struct M32x4 {
+    __m128 bits; // all ones in a lane where the comparison holds
+};
+
+struct F32x4 {
+    __m128 v;
+    F32x4() = default;
+    FOURWAVE_DSP_INLINE F32x4(float x) : v(_mm_set1_ps(x)) {}
+    FOURWAVE_DSP_INLINE explicit F32x4(__m128 x) : v(x) {}
+};
+
+template <> struct LaneCount<F32x4> {
+    static constexpr int32_t value = 4;
+};
+
+FOURWAVE_DSP_INLINE void loadLanes(F32x4 &v, const float *p) { v = F32x4(_mm_loadu_ps(p)); }
+FOURWAVE_DSP_INLINE void storeLanes(float *p, F32x4 v) { _mm_storeu_ps(p, v.v); }
+
+FOURWAVE_DSP_INLINE F32x4 operator+(F32x4 a, F32x4 b) { return F32x4(_mm_add_ps(a.v, b.v)); }
+FOURWAVE_DSP_INLINE F32x4 operator-(F32x4 a, F32x4 b) { return F32x4(_mm_sub_ps(a.v, b.v)); }
+FOURWAVE_DSP_INLINE F32x4 operator*(F32x4 a, F32x4 b) { return F32x4(_mm_mul_ps(a.v, b.v)); }
+FOURWAVE_DSP_INLINE F32x4 operator/(F32x4 a, F32x4 b) { return F32x4(_mm_div_ps(a.v, b.v)); }
+// The sign bit flipped, NaN included, as the scalar negation does.
+FOURWAVE_DSP_INLINE F32x4 operator-(F32x4 a) {
+    return F32x4(_mm_xor_ps(a.v, _mm_set1_ps(-0.0f)));
+}
+
+// Ordered comparisons are false on a NaN lane, != is true there, as in C++.
+FOURWAVE_DSP_INLINE M32x4 operator<(F32x4 a, F32x4 b) { return M32x4{_mm_cmplt_ps(a.v, b.v)}; }
+FOURWAVE_DSP_INLINE M32x4 operator<=(F32x4 a, F32x4 b) { return M32x4{_mm_cmple_ps(a.v, b.v)}; }
+FOURWAVE_DSP_INLINE M32x4 operator>(F32x4 a, F32x4 b) { return M32x4{_mm_cmpgt_ps(a.v, b.v)}; }
+FOURWAVE_DSP_INLINE M32x4 operator>=(F32x4 a, F32x4 b) { return M32x4{_mm_cmpge_ps(a.v, b.v)}; }
+FOURWAVE_DSP_INLINE M32x4 operator==(F32x4 a, F32x4 b) { return M32x4{_mm_cmpeq_ps(a.v, b.v)}; }
+FOURWAVE_DSP_INLINE M32x4 operator!=(F32x4 a, F32x4 b) { return M32x4{_mm_cmpneq_ps(a.v, b.v)}; }
+
+FOURWAVE_DSP_INLINE M32x4 operator&(M32x4 a, M32x4 b) { return M32x4{_mm_and_ps(a.bits, b.bits)}; }
+FOURWAVE_DSP_INLINE M32x4 operator|(M32x4 a, M32x4 b) { return M32x4{_mm_or_ps(a.bits, b.bits)}; }
+// A uniform condition (a level's flag) widened to every lane.
+FOURWAVE_DSP_INLINE M32x4 operator|(bool a, M32x4 b) {
+    return a ? M32x4{_mm_castsi128_ps(_mm_set1_epi32(-1))} : b;
+}
+
+FOURWAVE_DSP_INLINE F32x4 select(M32x4 mask, F32x4 whenTrue, F32x4 whenFalse) {
+    return F32x4(_mm_or_ps(_mm_and_ps(mask.bits, whenTrue.v), _mm_andnot_ps(mask.bits, whenFalse.v)));
+}
+template <class Then, class Else>
+FOURWAVE_DSP_INLINE F32x4 choose(M32x4 mask, Then whenTrue, Else whenFalse) {
+    return select(mask, whenTrue(), whenFalse());
+}
+FOURWAVE_DSP_INLINE bool anyLane(M32x4 mask) { return _mm_movemask_ps(mask.bits) != 0; }
+FOURWAVE_DSP_INLINE bool allLanes(M32x4 mask) { return _mm_movemask_ps(mask.bits) == 0xF; }
+
+// The lane type of the waveform pass.
+using WideLane = F32x4;
+#else
+using WideLane = float;
+#endif
+
+// Whether any of the `count` values from p passes `test`, a comparison written once over the
+// value type (a generic lambda): a lane's width at a time, then one at a time.
+template <class Lane, class Test>
+FOURWAVE_DSP_INLINE bool anyValue(const float *p, int32_t count, Test test) {
+    constexpr int32_t kLanes = LaneCount<Lane>::value;
+    bool hit = false;
+    int32_t k = 0;
+    if constexpr (kLanes > 1) {
+        for (; k + kLanes <= count; k += kLanes) {
+            Lane v;
+            loadLanes(v, p + k);
+            hit |= anyLane(test(v));
+        }
+    }
+    for (; k < count; ++k) hit |= static_cast<bool>(test(p[k]));
+    return hit;
+}
+
+} // namespace fourwave::dsp
