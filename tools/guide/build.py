@@ -191,7 +191,7 @@ def check_plug_table(text, module):
     table = module["plugs"]
     if len(rows) != len(table):
         fail(f"{TEMPLATE}: the plug table has {len(rows)} rows; the plug-in has {len(table)} plugs")
-    for (number, name, kind, spec), plug in zip(rows, table):
+    for (number, name, kind, described), plug in zip(rows, table):
         wrong = []
         if int(number) != plug["number"] or name.strip() != plug["name"]:
             wrong.append(f"is plug {plug['number']} \"{plug['name']}\"")
@@ -199,9 +199,9 @@ def check_plug_table(text, module):
             wrong.append(f"is an {plug['kind']}")
         if plug["choices"]:
             default = plug["choices"][int(plug["default"])]
-            if f"{default} (default)" not in spec:
+            if f"{default} (default)" not in described:
                 wrong.append(f"defaults to {default}")
-        elif kind == "input" and f"default {plug['default']} V" not in spec:
+        elif kind == "input" and f"default {plug['default']} V" not in described:
             wrong.append(f"defaults to {plug['default']} V")
         if wrong:
             fail(f"{TEMPLATE}: the plug table's row {number} ({name.strip()}) is wrong: the plug "

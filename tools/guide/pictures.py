@@ -30,10 +30,11 @@ def draw_plugs(plt, module, ranges, out):
             color="#44546a")
 
     def plug_text(plug):
-        spec = plug_range(plug, ranges) or ""
-        spec = spec.split(" (")[0]
+        range_text = plug_range(plug, ranges) or ""
+        range_text = range_text.split(" (")[0]
         default = f"default {plug['default']} V"
-        return f"{plug['number']}  {plug['name']}", f"{spec}; {default}" if spec else default
+        detail = f"{range_text}; {default}" if range_text else default
+        return f"{plug['number']}  {plug['name']}", detail
 
     for row, plug in enumerate(inputs):
         y = -1.1 - row * (rows - 0.6) / max(len(inputs) - 1, 1)

@@ -43,10 +43,10 @@ def main():
     args = parser.parse_args()
 
     contents = {}
-    for spec in args.files:
-        name, separator, path = spec.partition("=")
+    for member in args.files:
+        name, separator, path = member.partition("=")
         if not separator or not name or not path:
-            fail(f"'{spec}': expected NAME=PATH")
+            fail(f"'{member}': expected NAME=PATH")
         if name == SUMS_NAME or name in contents:
             fail(f"'{name}': named twice")
         try:
