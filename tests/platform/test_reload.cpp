@@ -4,7 +4,7 @@
 // (Linux: no mapping of the file, no extra file descriptor; Windows: GetModuleHandle finds no
 // module of that name, and the handle count and the next handle number are where they were).
 // Memory: the resident set (Linux; the heap in use under a sanitizer) or the committed private
-// memory (Windows) may grow by at most 64 KiB over the 1,000 loads, the heap blocks in use by
+// memory (Windows) may grow by at most 256 KiB over the 1,000 loads, the heap blocks in use by
 // none.
 #include <gtest/gtest.h>
 
@@ -42,9 +42,13 @@ namespace {
 
 constexpr int kLoads = 1000;
 constexpr int kWarmUpLoads = 20; // the loader's own first-use allocations settle here
-// Growth allowed over the 1,000 loads: a leak of one small block per load would already pass
-// 16 KiB; 64 KiB leaves room for the loader's caches of the process, not for a leak.
-constexpr int64_t kMemoryGrowthLimitBytes = 64 * 1024;
+// Growth allowed over the 1,000 loads. A block left on the heap fails the exact count of live
+// heap blocks; what the memory measure is for is a leak outside the heap (a mapping, a thread's
+// stack, the runtime's pools), which costs at least a page a load: 4 MB over the loads (the DLL
+// fault this test found left 19 MB). 256 KiB leaves room for the loader's and the allocator's
+// own caches, which grow the resident set of the 32-bit builds by up to 68 KiB when other
+// programs share the processor; it leaves none for a leak.
+constexpr int64_t kMemoryGrowthLimitBytes = 256 * 1024;
 constexpr int64_t kLiveBlockGrowthLimit = 0;
 #ifdef _WIN32
 constexpr const char *kMemoryMeasure = "committed private memory";
