@@ -45,6 +45,9 @@ ALLOWED_FUNCTIONS = re.compile(r"__x86_rdrand|__x86_rdseed")
 LINE = re.compile(r"^\s*([0-9a-f]+):\s+(\S+)\s*(.*)$")
 SYMBOL = re.compile(r"^[0-9a-f]+ <(.+)>:$")
 CODE_SYMBOL = re.compile(r"^([0-9a-f]+) [Tt] (.+)$")  # a line of nm's
+# Data that the MinGW linker places in the code section: the C++ runtime's exception tables.
+# Their bytes decode as anything (MMX instructions among them); they are never executed.
+DATA_IN_CODE = re.compile(r"^\.gcc_except_table")
 
 
 def kept_symbols(objdump, path):
@@ -85,8 +88,8 @@ def main():
             addresses, names = kept
             index = bisect.bisect_right(addresses, int(address, 16)) - 1
             symbol = names[index] if index >= 0 else "?"
-        if mnemonic.startswith("("):  # "(bad)": data inside code, not an instruction
-            continue
+        if mnemonic.startswith("(") or DATA_IN_CODE.match(symbol):
+            continue  # "(bad)" or the exception tables: data inside code, not an instruction
         instructions += 1
         base = mnemonic.split(".")[0]
         if REGISTERS.search(operands) or base in MNEMONICS:
