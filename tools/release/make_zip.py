@@ -43,10 +43,10 @@ def main():
     args = parser.parse_args()
 
     contents = {}
-    for member in args.files:
-        name, separator, path = member.partition("=")
+    for argument in args.files:
+        name, separator, path = argument.partition("=")
         if not separator or not name or not path:
-            fail(f"'{member}': expected NAME=PATH")
+            fail(f"'{argument}': expected NAME=PATH")
         if name == SUMS_NAME or name in contents:
             fail(f"'{name}': named twice")
         try:
