@@ -1,12 +1,14 @@
 // The stand-in host itself, through what a plug-in sees of it: the answer to each callback
-// opcode, its count and log of the calls, the buffers it binds and hands out, and loading a
-// plug-in file. The instance is the linked module; the tests call the host callback it was
-// given, as the module would.
+// opcode, its count and log of the calls, the buffers it binds and hands out, and the report of
+// a plug-in file that does not load. The instance is the linked module; the tests call the host
+// callback it was given, as the module would.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "support/fixture.h"
+#include "host/host.h"
+#include "module/exports.h"
+#include "module/plugs.h"
 
 namespace fourwave {
 namespace {

@@ -85,6 +85,17 @@ void expectFiniteBlocks(Host &host, int32_t first, int32_t last, int32_t count,
     }
 }
 
+// Block `block` of 64 samples run on both, with bit-identical outputs.
+void expectSameBlock(Host &reference, Host &probed, int32_t block, const std::string &what) {
+    processChecked(reference, block * 64, 64);
+    processChecked(probed, block * 64, 64);
+    for (int32_t plug : reliability::kOutputPlugs)
+        EXPECT_EQ(std::memcmp(reference.buffer(plug) + block * 64, probed.buffer(plug) + block * 64,
+                              64 * sizeof(float)),
+                  0)
+            << what << ", plug " << plug;
+}
+
 bool isLevelPlug(int32_t plug) {
     return plug == RAMP_LEVEL_INPUT || plug == SAW_LEVEL_INPUT || plug == PULSE_LEVEL_INPUT ||
            plug == TRIANGLE_LEVEL_INPUT;
@@ -296,13 +307,7 @@ TEST(HostileInputs, UnknownOpcodesAnswerZeroAndChangeNothing) {
                     for (int32_t word : scratch) EXPECT_EQ(word, 0) << "opcode " << opcode;
                 }
             }
-            processChecked(*reference, block * 64, 64);
-            processChecked(*probed, block * 64, 64);
-            for (int32_t plug : reliability::kOutputPlugs)
-                EXPECT_EQ(std::memcmp(reference->buffer(plug) + block * 64,
-                                      probed->buffer(plug) + block * 64, 64 * sizeof(float)),
-                          0)
-                    << routineName(r) << ", plug " << plug;
+            expectSameBlock(*reference, *probed, block, routineName(r));
         }
     }
 }
@@ -335,13 +340,7 @@ TEST(HostileInputs, StrayEventsAreIgnored) {
             }
             EXPECT_TRUE(probed->log().empty()) << routineName(r);
             EXPECT_TRUE(probed->violations().empty()) << probed->violations().front();
-            processChecked(*reference, block * 64, 64);
-            processChecked(*probed, block * 64, 64);
-            for (int32_t plug : reliability::kOutputPlugs)
-                EXPECT_EQ(std::memcmp(reference->buffer(plug) + block * 64,
-                                      probed->buffer(plug) + block * 64, 64 * sizeof(float)),
-                          0)
-                    << routineName(r) << ", plug " << plug;
+            expectSameBlock(*reference, *probed, block, routineName(r));
         }
     }
 }
