@@ -50,6 +50,8 @@ const CheckCase kChecks[] = {
      "plug 0, block at 0+16: 1 input samples changed"},
 };
 
+void PrintTo(const CheckCase &c, std::ostream *os) { *os << c.name; }
+
 class BlockChecks : public ::testing::TestWithParam<CheckCase> {};
 
 TEST_P(BlockChecks, EachFaultIsReportedByItsCheck) {

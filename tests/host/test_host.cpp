@@ -63,6 +63,8 @@ const AnswerCase kAnswers[] = {
     {"NegativeOpcodeAnswersZero", -4, 0, 0},
 };
 
+void PrintTo(const AnswerCase &c, std::ostream *os) { *os << c.name; }
+
 class Answers : public StandInHost, public ::testing::WithParamInterface<AnswerCase> {};
 
 TEST_P(Answers, EachOpcodeIsAnsweredCountedAndLoggedWithItsArguments) {
