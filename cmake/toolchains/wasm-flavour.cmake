@@ -10,3 +10,10 @@ get_directory_property(fourwave_wasm_options COMPILE_OPTIONS)
 list(REMOVE_ITEM fourwave_wasm_options -msse2 -mfpmath=sse)
 set_directory_properties(PROPERTIES COMPILE_OPTIONS "${fourwave_wasm_options}")
 set(FOURWAVE_ENTRY_FLAGS "")
+
+# A standalone wasm file, OUTPUT.wasm: the page's module, and the test programs run under node.
+function(fourwave_wasm_program target output)
+  target_link_options(${target} PRIVATE -sSTANDALONE_WASM=1 -sALLOW_MEMORY_GROWTH=1
+                      -sINITIAL_MEMORY=16777216 -sTOTAL_STACK=262144)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output} SUFFIX .wasm)
+endfunction()

@@ -29,6 +29,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #ifdef _WIN32
@@ -39,7 +40,8 @@
 
 #include "host/host.h"
 #include "sdk/abi.h"
-#include "session.h"
+#include "support/entry_proxy.h"
+#include "support/scripted_session.h"
 
 namespace fourwave::platform {
 namespace {
@@ -141,88 +143,40 @@ __attribute__((noinline)) void leave() {
 
 // --- the host's side of every entry ----------------------------------------------------------
 
-host::PluginEntries plugin;
-HostCallback hostCallback = nullptr;
+// Every call into the plug-in in the environment under test, and the state checked after it.
+struct EnvironmentCalls {
+    template <class R, class F, class... A>
+    static R call(const char *entry, F function, A... arguments) {
+        enter(entry);
+        if constexpr (std::is_void_v<R>) {
+            function(arguments...);
+            leave();
+        } else {
+            const R result = function(arguments...);
+            leave();
+            return result;
+        }
+    }
 
-struct ProxyRecord {
-    BindingRecord record; // first, so that the record's address is the proxy's
-    BindingRecord *instance;
-};
-ProxyRecord *proxyOf(void *address) { return static_cast<ProxyRecord *>(address); }
-
-intptr_t SE_ABI proxyDispatcher(BindingRecord *record, int32_t opcode, int32_t index,
-                                int32_t value, void *pointer, float opt) {
-    ProxyRecord *proxy = proxyOf(record);
-    BindingRecord *instance = proxy->instance;
-    const ModuleDispatcher dispatcher = instance->dispatcher;
-    enter("the dispatcher");
-    const intptr_t result = dispatcher(instance, opcode, index, value, pointer, opt);
-    leave();
-    if (opcode == MODULE_OP_CLOSE) delete proxy;
-    return result;
-}
-
-int32_t SE_ABI proxyProcess(void *object, int32_t blockOffset, int32_t sampleCount) {
-    BindingRecord *instance = proxyOf(object)->instance;
-    const ProcessRoutine routine = instance->process;
-    void *const target = instance->object;
-    enter("process");
-    const int32_t result = routine(target, blockOffset, sampleCount);
-    leave();
-    return result;
-}
-
-void SE_ABI proxyEventHandler(void *object, HostEvent *event) {
-    BindingRecord *instance = proxyOf(object)->instance;
-    const EventHandler handler = instance->eventHandler;
-    void *const target = instance->object;
-    enter("the event handler");
-    handler(target, event);
-    leave();
-}
-
-// The instance calls the host from inside an entry: it must find the module's environment.
-intptr_t SE_ABI checkingHostCallback(void *record, int32_t opcode, int32_t index, int32_t value,
-                                     void *pointer, float opt) {
-    const State inside = readState();
-    ++findings.callbacks;
-    const bool moduleEnvironment =
-        (inside.x87Control & kX87ControlBits) == (kModuleX87Control & kX87ControlBits)
+    // The instance calls the host from inside an entry: it must find the module's environment.
+    static intptr_t SE_ABI hostCallback(void *record, int32_t opcode, int32_t index,
+                                        int32_t value, void *pointer, float opt) {
+        const State inside = readState();
+        ++findings.callbacks;
+        const bool moduleEnvironment =
+            (inside.x87Control & kX87ControlBits) == (kModuleX87Control & kX87ControlBits)
 #if defined(__SSE__)
-        // Only a build that may execute SSE sets MXCSR; the x87 plug-ins leave it as it is.
-        && (!haveMxcsr || (inside.mxcsr & ~kMxcsrFlags) == kModuleMxcsr)
+            // Only a build that may execute SSE sets MXCSR; the x87 plug-ins leave it as it is.
+            && (!haveMxcsr || (inside.mxcsr & ~kMxcsrFlags) == kModuleMxcsr)
 #endif
-        ;
-    if (!moduleEnvironment && findings.callbackEnvironment++ == 0)
-        findings.firstCallback = "opcode " + std::to_string(opcode) + " from " + currentEntry +
-                                 " ran in " + describe(inside);
-    return hostCallback(record, opcode, index, value, pointer, opt);
-}
-
-int32_t SE_ABI proxyGetModuleProperties(int32_t index, ModuleProperties *properties) {
-    enter("getModuleProperties");
-    const int32_t result = plugin.getModuleProperties(index, properties);
-    leave();
-    return result;
-}
-
-BindingRecord *SE_ABI proxyMakeModule(int32_t index, int32_t objectKind, HostCallback callback,
-                                      void *hostData) {
-    hostCallback = callback;
-    HostCallback passed = callback != nullptr ? checkingHostCallback : nullptr;
-    enter("makeModule");
-    BindingRecord *instance = plugin.makeModule(index, objectKind, passed, hostData);
-    leave();
-    if (instance == nullptr) return nullptr;
-    auto *proxy = new ProxyRecord{*instance, instance};
-    proxy->record.object = proxy;
-    proxy->record.dispatcher = proxyDispatcher;
-    proxy->record.process = proxyProcess;
-    proxy->record.eventHandler = proxyEventHandler;
-    return &proxy->record;
-}
-
-const host::PluginEntries proxyEntries = {proxyGetModuleProperties, proxyMakeModule};
+            ;
+        if (!moduleEnvironment && findings.callbackEnvironment++ == 0)
+            findings.firstCallback = "opcode " + std::to_string(opcode) + " from " +
+                                     currentEntry + " ran in " + describe(inside);
+        return test::EntryProxy<EnvironmentCalls>::standInCallback(record, opcode, index, value,
+                                                                   pointer, opt);
+    }
+};
 
 // --- traps -----------------------------------------------------------------------------------
 
@@ -281,12 +235,13 @@ std::vector<SessionPlan> plans() {
     return list;
 }
 
-std::vector<SessionResult> runAll(const std::vector<SessionPlan> &list) {
+std::vector<SessionResult> runAll(const host::PluginEntries &proxyEntries,
+                                  const std::vector<SessionPlan> &list) {
     std::vector<SessionResult> results;
     for (const SessionPlan &plan : list) {
         ModuleProperties properties = {};
         SessionResult result;
-        if (proxyGetModuleProperties(0, &properties) != 1 || properties.name == nullptr)
+        if (proxyEntries.getModuleProperties(0, &properties) != 1 || properties.name == nullptr)
             result.failure = "getModuleProperties answered no module";
         else
             result = runSession(proxyEntries, plan.routine, plan.number, plan.options);
@@ -341,7 +296,8 @@ int run(const std::string &path, const std::string &only) {
                     error.c_str());
         return 1;
     }
-    plugin = library->entries();
+    const host::PluginEntries proxyEntries =
+        test::EntryProxy<EnvironmentCalls>::wrap(library->entries());
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     haveMxcsr = __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & bit_SSE) != 0;
     defaultState = readState();
@@ -355,7 +311,7 @@ int run(const std::string &path, const std::string &only) {
     const std::vector<SessionPlan> list = plans();
     current = &reference;
     findings = Findings{};
-    const std::vector<SessionResult> expected = runAll(list);
+    const std::vector<SessionResult> expected = runAll(proxyEntries, list);
     int64_t samples = 0;
     std::string referenceFailure;
     for (const SessionResult &result : expected) {
@@ -370,7 +326,7 @@ int run(const std::string &path, const std::string &only) {
         if (!only.empty() && only != environment.name) continue;
         current = &environment;
         findings = Findings{};
-        const std::vector<SessionResult> results = runAll(list);
+        const std::vector<SessionResult> results = runAll(proxyEntries, list);
         int64_t differing = 0;
         std::string firstDifference;
         for (size_t i = 0; i < list.size(); ++i) {

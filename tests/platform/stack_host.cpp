@@ -21,6 +21,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #ifdef _WIN32
@@ -32,7 +33,8 @@
 
 #include "host/host.h"
 #include "sdk/abi.h"
-#include "session.h"
+#include "support/entry_proxy.h"
+#include "support/scripted_session.h"
 
 extern "C" uint32_t fourwaveCallAtStackOffset(const void *function, const uint32_t *arguments,
                                               int32_t count, int32_t offset);
@@ -45,8 +47,6 @@ constexpr int32_t kOffsets[] = {0, 4, 8, 12};
 constexpr int kSessionsPerRoutine = 2;
 
 int32_t stackOffset = 0;
-host::PluginEntries plugin;
-HostCallback hostCallback = nullptr;
 
 template <typename T> uint32_t word(T value) {
     static_assert(sizeof(T) == 4, "one stack word");
@@ -59,67 +59,27 @@ template <size_t N> uint32_t callShifted(const void *function, const uint32_t (&
     return fourwaveCallAtStackOffset(function, arguments, static_cast<int32_t>(N), stackOffset);
 }
 
-// The record the stand-in host sees: the instance's, with its three entries replaced.
-struct ProxyRecord {
-    BindingRecord record; // first, so that the record's address is the proxy's
-    BindingRecord *instance;
+// Every call into the plug-in through the thunk, with the stack at the offset under test.
+struct ShiftedCalls {
+    template <class R, class F, class... A>
+    static R call(const char *, F function, A... arguments) {
+        const uint32_t words[] = {word(arguments)...};
+        [[maybe_unused]] const uint32_t result =
+            callShifted(reinterpret_cast<const void *>(function), words);
+        if constexpr (std::is_pointer_v<R>) return reinterpret_cast<R>(result);
+        else if constexpr (!std::is_void_v<R>) return static_cast<R>(result);
+    }
+
+    // The stand-in host is compiled for an aligned stack; the instance may call it on any.
+    __attribute__((force_align_arg_pointer)) static intptr_t SE_ABI
+    hostCallback(void *record, int32_t opcode, int32_t index, int32_t value, void *pointer,
+                 float opt) {
+        return test::EntryProxy<ShiftedCalls>::standInCallback(record, opcode, index, value,
+                                                               pointer, opt);
+    }
 };
 
-ProxyRecord *proxyOf(void *address) { return static_cast<ProxyRecord *>(address); }
-
-intptr_t SE_ABI proxyDispatcher(BindingRecord *record, int32_t opcode, int32_t index,
-                                int32_t value, void *pointer, float opt) {
-    ProxyRecord *proxy = proxyOf(record);
-    BindingRecord *instance = proxy->instance;
-    const uint32_t result = callShifted(
-        reinterpret_cast<const void *>(instance->dispatcher),
-        {word(instance), word(opcode), word(index), word(value), word(pointer), word(opt)});
-    if (opcode == MODULE_OP_CLOSE) delete proxy;
-    return static_cast<intptr_t>(result);
-}
-
-int32_t SE_ABI proxyProcess(void *object, int32_t blockOffset, int32_t sampleCount) {
-    BindingRecord *instance = proxyOf(object)->instance;
-    return static_cast<int32_t>(callShifted(reinterpret_cast<const void *>(instance->process),
-                                            {word(instance->object), word(blockOffset),
-                                             word(sampleCount)}));
-}
-
-void SE_ABI proxyEventHandler(void *object, HostEvent *event) {
-    BindingRecord *instance = proxyOf(object)->instance;
-    callShifted(reinterpret_cast<const void *>(instance->eventHandler),
-                {word(instance->object), word(event)});
-}
-
-// The stand-in host is compiled for an aligned stack; the instance may call it on any.
-__attribute__((force_align_arg_pointer)) intptr_t SE_ABI
-alignedHostCallback(void *record, int32_t opcode, int32_t index, int32_t value, void *pointer,
-                    float opt) {
-    return hostCallback(record, opcode, index, value, pointer, opt);
-}
-
-int32_t SE_ABI shiftedGetModuleProperties(int32_t index, ModuleProperties *properties) {
-    return static_cast<int32_t>(callShifted(
-        reinterpret_cast<const void *>(plugin.getModuleProperties), {word(index), word(properties)}));
-}
-
-BindingRecord *SE_ABI shiftedMakeModule(int32_t index, int32_t objectKind, HostCallback callback,
-                                        void *hostData) {
-    hostCallback = callback;
-    HostCallback passed = callback != nullptr ? alignedHostCallback : nullptr;
-    auto *instance = reinterpret_cast<BindingRecord *>(
-        callShifted(reinterpret_cast<const void *>(plugin.makeModule),
-                    {word(index), word(objectKind), word(passed), word(hostData)}));
-    if (instance == nullptr) return nullptr;
-    auto *proxy = new ProxyRecord{*instance, instance};
-    proxy->record.object = proxy;
-    proxy->record.dispatcher = proxyDispatcher;
-    proxy->record.process = proxyProcess;
-    proxy->record.eventHandler = proxyEventHandler;
-    return &proxy->record;
-}
-
-const host::PluginEntries shiftedEntries = {shiftedGetModuleProperties, shiftedMakeModule};
+host::PluginEntries shiftedEntries;
 
 // The thunk itself: the callee sees the stack at the offset asked for.
 bool thunkHonoursOffset(int32_t offset) {
@@ -130,7 +90,7 @@ bool thunkHonoursOffset(int32_t offset) {
 
 std::string identity() {
     ModuleProperties properties = {};
-    if (shiftedGetModuleProperties(0, &properties) == 0 || properties.name == nullptr) return "";
+    if (shiftedEntries.getModuleProperties(0, &properties) == 0 || properties.name == nullptr) return "";
     return std::string(properties.name) + " / " + std::to_string(properties.interfaceRevision);
 }
 
@@ -141,7 +101,7 @@ int runSessions(const std::string &path) {
         std::printf("cannot load %s: %s\nstack: 0 passed, 1 failed\n", path.c_str(), error.c_str());
         return 1;
     }
-    plugin = library->entries();
+    shiftedEntries = test::EntryProxy<ShiftedCalls>::wrap(library->entries());
     int passed = 0, failed = 0;
     std::vector<SessionResult> reference;
     std::string referenceIdentity;

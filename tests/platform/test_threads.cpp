@@ -19,7 +19,7 @@
 
 #include "host/host.h"
 #include "sdk/gui_base.h"
-#include "session.h"
+#include "support/scripted_session.h"
 #include "support/entries.h"
 
 namespace fourwave::platform {

@@ -25,6 +25,7 @@
 
 #include "host/host.h"
 #include "module/plugs.h"
+#include "support/session.h"
 
 using namespace fourwave;
 
@@ -106,38 +107,29 @@ int render(const std::string &pluginPath, const std::string &outPath) {
     int violations = 0;
     for (const PatchSpec &p : patches) {
         host::Host h(library->entries());
-        if (!h.create()) {
+        if (!test::createInstance(h, {44100.0f, 128, p.shape, p.fm, p.pm, p.freqScale})) {
             std::fprintf(stderr, "makeModule refused\n");
             return 2;
         }
-        h.setSampleRate(44100.0f);
-        h.setBlockSize(128);
-        h.setChoice(SHAPE_SETTING, p.shape);
-        h.setChoice(FM_MODE_SETTING, p.fm);
-        h.setChoice(PM_MODE_SETTING, p.pm);
-        h.setChoice(FREQ_SCALE_SETTING, p.freqScale);
         h.open();
         std::vector<float> samples;
         std::vector<float> pitches;
-        size_t next = 0;
-        for (int32_t done = 0; done < kFrames;) {
-            int32_t count = kBlocks[next++ % (sizeof kBlocks / sizeof kBlocks[0])];
-            if (count > kFrames - done) count = kFrames - done;
+        const auto fill = [&](host::Host &, int32_t done, int32_t count) {
             for (int32_t plug = 0; plug <= ACTIVE_INPUT; ++plug)
                 for (int32_t i = 0; i < count; ++i) h.buffer(plug)[i] = inputAt(plug, p.kind, done + i);
             if (done == 0) h.sendPlugState(ACTIVE_INPUT, STATE_RUNNING);
-            h.run(count);
+        };
+        const auto take = [&](host::Host &, int32_t, int32_t count) {
             for (int32_t i = 0; i < count; ++i)
-                for (int32_t plug : {RAMP_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT, TRIANGLE_OUTPUT})
-                    samples.push_back(h.buffer(plug)[i]);
+                for (int32_t plug : test::kOutputPlugs) samples.push_back(h.buffer(plug)[i]);
             for (int32_t i = 0; i < count; ++i) {
                 pitches.push_back(h.buffer(PITCH_INPUT)[i]);
                 if (i + 1 < count)
                     pitches.push_back((h.buffer(PITCH_INPUT)[i] + h.buffer(PITCH_INPUT)[i + 1]) *
                                       0.5f);
             }
-            done += count;
-        }
+        };
+        test::runBlocks(h, kFrames, kBlocks, fill, take);
         violations += static_cast<int>(h.violations().size());
         for (const std::string &v : h.violations()) std::fprintf(stderr, "%s: %s\n", p.name.c_str(), v.c_str());
 

@@ -33,6 +33,7 @@
 #include "module/plugs.h"
 #include "support/checks.h"
 #include "support/fake_module.h"
+#include "support/session.h"
 
 using namespace fourwave;
 using fourwave::host::Host;
@@ -117,15 +118,9 @@ public:
 
     // Empty on success, otherwise what failed.
     std::string run() {
-        if (!a_->create() || !b_->create()) return "makeModule refused";
         sampleRate_ = kSampleRates[rng_.below(10)];
         blockSize_ = kBlockCounts[1 + rng_.below(18)];
         currentBlockSize_ = blockSize_;
-        const float rate = sampleRate_;
-        both([&](Host &h) {
-            h.setSampleRate(rate);
-            h.setBlockSize(blockSize_);
-        });
         shape_ = static_cast<int16_t>(rng_.chance(0.05) ? (rng_.chance(0.5) ? 5 : -1)
                                                         : rng_.below(5));
         // Half the sessions on a plain routine, half on a modulation routine.
@@ -133,7 +128,10 @@ public:
         fmMode_ = static_cast<int16_t>(modulation % 3);
         pmMode_ = static_cast<int16_t>(modulation / 3);
         freqScale_ = static_cast<int16_t>(rng_.below(2));
-        applySettings();
+        const test::InstanceSettings settings{sampleRate_, blockSize_, shape_,
+                                              fmMode_,     pmMode_,    freqScale_};
+        if (!test::createInstance(*a_, settings) || !test::createInstance(*b_, settings))
+            return "makeModule refused";
         const int routine = (shape_ >= 0 && shape_ < 4 ? shape_ : 4) * 2 +
                             (fmMode_ != 0 || pmMode_ != 0 ? 1 : 0);
         ++totals_.routineSessions[routine];

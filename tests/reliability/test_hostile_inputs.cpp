@@ -16,6 +16,7 @@
 #include "host/host.h"
 #include "module/plugs.h"
 #include "support/checks.h"
+#include "support/routines.h"
 
 namespace fourwave {
 namespace {
@@ -28,29 +29,21 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr double kCallLimitSeconds = 10.0;
 
-// One of the ten routines: a shape and whether the modulation routine runs.
-struct Routine {
-    int16_t shape;
-    bool modulated;
-};
-const Routine kRoutines[] = {{0, false}, {0, true}, {1, false}, {1, true}, {2, false},
-                             {2, true},  {3, false}, {3, true}, {4, false}, {4, true}};
+// The ten routines, as rows of the shared table: a shape and whether the modulation routine
+// runs.
+using Routine = test::RoutineRow;
+const auto &kRoutines = test::kRoutineTable;
 
-std::string routineName(const Routine &r) {
-    static const char *names[] = {"Perfect", "Perfect2", "Bright", "Medium", "Dark"};
-    return std::string(names[r.shape]) + (r.modulated ? "Mod" : "");
-}
+std::string routineName(const Routine &r) { return r.name; }
 
 // A patch with every input doing something: pitch near A4, sync pulses, phase modulation on.
 std::unique_ptr<Host> openPatched(const Routine &r, float sampleRate = 44100.0f,
                                   HostOptions options = {}) {
     auto host = std::make_unique<Host>(test::linkedEntries(), options);
-    if (!host->create()) return host;
-    host->setSampleRate(sampleRate);
-    host->setBlockSize(64);
-    host->setChoice(SHAPE_SETTING, r.shape);
-    host->setChoice(FM_MODE_SETTING, r.modulated ? FM_ENABLE : FM_DISABLE);
-    host->setChoice(PM_MODE_SETTING, r.modulated ? PM_ENABLE : PM_DISABLE);
+    if (!test::createInstance(*host, {sampleRate, 64, r.shape,
+                                      r.modulated ? FM_ENABLE : FM_DISABLE,
+                                      r.modulated ? PM_ENABLE : PM_DISABLE}))
+        return host;
     host->fill(PITCH_INPUT, 0.55f);
     host->fill(WIDTH_INPUT, 0.3f);
     host->fill(PHASE_INPUT, 0.25f);
@@ -83,6 +76,26 @@ void expectFiniteOutputs(Host &host, int32_t offset, int32_t count, const std::s
     EXPECT_EQ(bad, "") << what;
 }
 
+// Blocks `first` to `last` - 1 of `count` samples each, every one checked and finite.
+void expectFiniteBlocks(Host &host, int32_t first, int32_t last, int32_t count,
+                        const std::string &what) {
+    for (int32_t block = first; block < last; ++block) {
+        processChecked(host, block * count, count);
+        expectFiniteOutputs(host, block * count, count, what);
+    }
+}
+
+// Block `block` of 64 samples run on both, with bit-identical outputs.
+void expectSameBlock(Host &reference, Host &probed, int32_t block, const std::string &what) {
+    processChecked(reference, block * 64, 64);
+    processChecked(probed, block * 64, 64);
+    for (int32_t plug : reliability::kOutputPlugs)
+        EXPECT_EQ(std::memcmp(reference.buffer(plug) + block * 64, probed.buffer(plug) + block * 64,
+                              64 * sizeof(float)),
+                  0)
+            << what << ", plug " << plug;
+}
+
 bool isLevelPlug(int32_t plug) {
     return plug == RAMP_LEVEL_INPUT || plug == SAW_LEVEL_INPUT || plug == PULSE_LEVEL_INPUT ||
            plug == TRIANGLE_LEVEL_INPUT;
@@ -110,10 +123,7 @@ TEST(HostileInputs, NonFiniteOnEveryInputPlugRecoversAtTheNextFiniteBlock) {
 
                 std::copy(saved.begin(), saved.end(), host->buffer(plug));
                 if (plug == ACTIVE_INPUT) host->sendPlugState(ACTIVE_INPUT, STATE_RUNNING, 128);
-                for (int32_t block = 2; block < 6; ++block) {
-                    processChecked(*host, block * 64, 64);
-                    expectFiniteOutputs(*host, block * 64, 64, what + ", after");
-                }
+                expectFiniteBlocks(*host, 2, 6, 64, what + ", after");
             }
         }
     }
@@ -128,10 +138,7 @@ TEST(HostileInputs, OneNonFiniteLevelSampleDoesNotStick) {
             host->buffer(plug)[8] = kNaN; // the sample a 16-sample refresh of a 16-block reads
             processChecked(*host, 0, 16);
             host->buffer(plug)[8] = 0.5f;
-            for (int32_t block = 1; block < 8; ++block) {
-                processChecked(*host, block * 16, 16);
-                expectFiniteOutputs(*host, block * 16, 16, routineName(r));
-            }
+            expectFiniteBlocks(*host, 1, 8, 16, routineName(r));
         }
     }
 }
@@ -144,12 +151,9 @@ TEST(HostileInputs, HugeFiniteLevelsGiveFiniteOutputs) {
             for (float level : {1e30f, -1e30f, 3.4e38f, -3.4e38f}) {
                 auto host = openPatched(r);
                 host->fill(plug, level);
-                for (int32_t block = 0; block < 8; ++block) {
-                    processChecked(*host, block * 100, 100);
-                    expectFiniteOutputs(*host, block * 100, 100,
-                                        routineName(r) + ", plug " + std::to_string(plug) +
-                                            " = " + std::to_string(level));
-                }
+                expectFiniteBlocks(*host, 0, 8, 100,
+                                   routineName(r) + ", plug " + std::to_string(plug) + " = " +
+                                       std::to_string(level));
             }
         }
     }
@@ -162,11 +166,8 @@ TEST(HostileInputs, HugeFinitePulseLevelGivesFiniteOutputs) {
         for (float level : {1.7e38f, -1.7e38f, 3.4e38f}) {
             auto host = openPatched(r);
             host->fill(PULSE_LEVEL_INPUT, level);
-            for (int32_t block = 0; block < 8; ++block) {
-                processChecked(*host, block * 128, 128);
-                expectFiniteOutputs(*host, block * 128, 128,
-                                    routineName(r) + ", Pulse Level " + std::to_string(level));
-            }
+            expectFiniteBlocks(*host, 0, 8, 128,
+                               routineName(r) + ", Pulse Level " + std::to_string(level));
         }
     }
 }
@@ -198,29 +199,13 @@ TEST(HostileInputs, NonFiniteLevelReachesOnlyTheSamplesThatUseIt) {
 // ---------------------------------------------------------------------------------------------
 // Sample rates a host should never send: no crash, finite outputs.
 
+// A rate of 0 among them: once a division by zero in open, which the sanitizer build reported.
 TEST(HostileInputs, SampleRatesGiveFiniteOutputs) {
-    const float rates[] = {-1.0f, kNaN, kInf, -kInf, 1e9f, 1e-30f, 1e-45f, 3e38f};
+    const float rates[] = {-1.0f, kNaN, kInf, -kInf, 1e9f, 1e-30f, 1e-45f, 3e38f, 0.0f, -0.0f};
     for (const Routine &r : kRoutines) {
         for (float rate : rates) {
             auto host = openPatched(r, rate);
-            for (int32_t block = 0; block < 8; ++block) {
-                processChecked(*host, block * 64, 64);
-                expectFiniteOutputs(*host, block * 64, 64,
-                                    routineName(r) + " at rate " + std::to_string(rate));
-            }
-        }
-    }
-}
-
-// A rate of 0 (once a division by zero in open, which the sanitizer build reported).
-TEST(HostileInputs, SampleRateZeroGivesFiniteOutputs) {
-    for (const Routine &r : kRoutines) {
-        for (float rate : {0.0f, -0.0f}) {
-            auto host = openPatched(r, rate);
-            for (int32_t block = 0; block < 8; ++block) {
-                processChecked(*host, block * 64, 64);
-                expectFiniteOutputs(*host, block * 64, 64, routineName(r) + " at rate 0");
-            }
+            expectFiniteBlocks(*host, 0, 8, 64, routineName(r) + " at rate " + std::to_string(rate));
         }
     }
 }
@@ -276,10 +261,7 @@ TEST(HostileInputs, PinCountsAndNullCallbackAreSurvived) {
                                      " pins" + (c.nullCallback ? ", no callback" : "");
             for (int32_t pin = -1; pin < 27; ++pin)
                 host->sendPlugState(pin, pin % 3, static_cast<int32_t>(pin & 63));
-            for (int32_t block = 0; block < 4; ++block) {
-                processChecked(*host, block * 100, 100);
-                expectFiniteOutputs(*host, block * 100, 100, what);
-            }
+            expectFiniteBlocks(*host, 0, 4, 100, what);
             // Without an Active pin (fewer than 12 pins, or none at all) the outputs are silent.
             if (c.nullCallback || c.pinCount <= ACTIVE_INPUT) {
                 for (int32_t plug : reliability::kOutputPlugs)
@@ -325,13 +307,7 @@ TEST(HostileInputs, UnknownOpcodesAnswerZeroAndChangeNothing) {
                     for (int32_t word : scratch) EXPECT_EQ(word, 0) << "opcode " << opcode;
                 }
             }
-            processChecked(*reference, block * 64, 64);
-            processChecked(*probed, block * 64, 64);
-            for (int32_t plug : reliability::kOutputPlugs)
-                EXPECT_EQ(std::memcmp(reference->buffer(plug) + block * 64,
-                                      probed->buffer(plug) + block * 64, 64 * sizeof(float)),
-                          0)
-                    << routineName(r) << ", plug " << plug;
+            expectSameBlock(*reference, *probed, block, routineName(r));
         }
     }
 }
@@ -364,13 +340,7 @@ TEST(HostileInputs, StrayEventsAreIgnored) {
             }
             EXPECT_TRUE(probed->log().empty()) << routineName(r);
             EXPECT_TRUE(probed->violations().empty()) << probed->violations().front();
-            processChecked(*reference, block * 64, 64);
-            processChecked(*probed, block * 64, 64);
-            for (int32_t plug : reliability::kOutputPlugs)
-                EXPECT_EQ(std::memcmp(reference->buffer(plug) + block * 64,
-                                      probed->buffer(plug) + block * 64, 64 * sizeof(float)),
-                          0)
-                    << routineName(r) << ", plug " << plug;
+            expectSameBlock(*reference, *probed, block, routineName(r));
         }
     }
 }

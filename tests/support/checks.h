@@ -11,12 +11,20 @@
 
 #include "entries.h"
 #include "host/host.h"
+#include "session.h"
+
+// The AddressSanitizer build's leak checker, for the tests that ask it directly.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FOURWAVE_TEST_LSAN 1
+#include <sanitizer/lsan_interface.h>
+#endif
+#endif
 
 namespace fourwave::reliability {
 
-// The audio input plugs (0 to 11) and the four outputs.
-constexpr int32_t kInputPlugs[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-constexpr int32_t kOutputPlugs[] = {15, 16, 17, 18};
+using test::kInputPlugs;
+using test::kOutputPlugs;
 
 // Whether every input sample of [offset, offset + count) is finite.
 bool blockInputsFinite(host::Host &host, int32_t offset, int32_t count);

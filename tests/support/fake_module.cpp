@@ -140,4 +140,18 @@ void releaseLeakedBlocks() {
     hiddenBlocks().shrink_to_fit();
 }
 
+std::unique_ptr<host::Host> openBroken(uint32_t faults) {
+    setFakeFaults(faults);
+    auto host = std::make_unique<host::Host>(fakeEntries());
+    if (!host->create()) return host;
+    host->fill(PITCH_INPUT, 0.5f);
+    host->fill(RAMP_LEVEL_INPUT, 0.5f);
+    host->fill(SAW_LEVEL_INPUT, 0.5f);
+    host->fill(ACTIVE_INPUT, 1.0f);
+    host->open();
+    host->sendPlugState(ACTIVE_INPUT, STATE_RUNNING);
+    setFakeFaults(0u);
+    return host;
+}
+
 } // namespace fourwave::reliability

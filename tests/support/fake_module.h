@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 
 #include "host/host.h"
@@ -30,6 +31,10 @@ uint32_t fakeFaults();
 
 // The two exports of the broken module (the real oscillator inside).
 host::PluginEntries fakeEntries();
+
+// An instance of the broken module with `faults`, created, opened with a steady tone and sent
+// Active's plug-state event; instances made afterwards are healthy again.
+std::unique_ptr<host::Host> openBroken(uint32_t faults);
 
 // The blocks lost by FAULT_LEAKS are kept where a leak checker cannot see them; this frees
 // them, so that a test that proved the leak is found can leave a clean heap behind.

@@ -10,16 +10,10 @@ namespace fourwave::test {
 
 std::unique_ptr<host::Host> openHost(const Patch &patch, host::HostOptions options) {
     auto host = std::make_unique<host::Host>(linkedEntries(), options);
-    if (!host->create()) {
+    if (!createInstance(*host, patch)) {
         ADD_FAILURE() << "makeModule refused";
         return host;
     }
-    host->setSampleRate(patch.sampleRate);
-    host->setBlockSize(patch.blockSize);
-    host->setChoice(SHAPE_SETTING, patch.shape);
-    host->setChoice(FM_MODE_SETTING, patch.fmMode);
-    host->setChoice(PM_MODE_SETTING, patch.pmMode);
-    host->setChoice(FREQ_SCALE_SETTING, patch.freqScale);
     host->fill(ACTIVE_INPUT, 1.0f);
     for (const auto &[plug, value] : patch.inputs) host->fill(plug, value);
     host->open();
@@ -40,19 +34,16 @@ std::vector<float> &Outputs::operator[](int32_t plug) {
 Outputs renderBlocks(host::Host &host, int32_t frames, const std::vector<int32_t> &blocks,
                      const BlockInputs &inputs) {
     Outputs out;
-    size_t next = 0;
-    for (int32_t done = 0; done < frames;) {
-        int32_t count = blocks[next++ % blocks.size()];
-        if (count > frames - done) count = frames - done;
+    const auto fill = [&](host::Host &, int32_t, int32_t count) {
         if (inputs) inputs(host, host.clock(), count);
-        host.run(count);
-        for (int32_t plug : {RAMP_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT, TRIANGLE_OUTPUT}) {
+    };
+    const auto take = [&](host::Host &, int32_t, int32_t count) {
+        for (int32_t plug : kOutputPlugs) {
             const float *data = host.buffer(plug);
-            std::vector<float> &target = out[plug];
-            target.insert(target.end(), data, data + count);
+            out[plug].insert(out[plug].end(), data, data + count);
         }
-        done += count;
-    }
+    };
+    runBlocks(host, frames, blocks.data(), blocks.size(), fill, take);
     EXPECT_TRUE(host.violations().empty()) << host.violations().front();
     return out;
 }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "entries.h"
+#include "session.h"
 #include "host/host.h"
 #include "module/module.h"
 #include "module/plugs.h"
@@ -19,13 +20,7 @@
 namespace fourwave::test {
 
 // Settings and constant inputs (plug scale, 1.0 = 10 V) of an instance under test.
-struct Patch {
-    float sampleRate = 44100.0f;
-    int32_t blockSize = 1024;
-    int16_t shape = SHAPE_PERFECT;
-    int16_t fmMode = FM_DISABLE;
-    int16_t pmMode = PM_DISABLE;
-    int16_t freqScale = FREQ_SCALE_VOLT_PER_OCTAVE;
+struct Patch : InstanceSettings {
     std::map<int32_t, float> inputs; // Active defaults to 1.0 here, on
 };
 

@@ -1,7 +1,7 @@
 // The reference-output test's renders, every sample of them: the regression test's own patches
-// and render function, compiled here with a stand-in host that also records each block's
-// outputs, so that a native build and the WebAssembly build can be compared sample by sample
-// (the recorded hashes say only whether a render differs, not where or how).
+// and render (support/regression_patches.h), with each block's outputs recorded, so that a native
+// build and the WebAssembly build can be compared sample by sample (the recorded hashes say only
+// whether a render differs, not where or how).
 //
 //   fourwave_reference_dump > DUMP      (the WebAssembly build: through tests/web/run-wasm.mjs)
 //
@@ -12,42 +12,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "host/host.h"
-#include "module/plugs.h"
-
-namespace fourwave::host {
-
-// The outputs of every block the test runs, in its hashing order (Ramp, Saw, Pulse, Triangle).
-std::vector<uint32_t> recordedOutputs[4];
-
-class RecordingHost : public Host {
-public:
-    using Host::Host;
-    int32_t run(int32_t count) {
-        const int32_t result = Host::run(count);
-        const int32_t plugs[4] = {RAMP_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT, TRIANGLE_OUTPUT};
-        for (int k = 0; k < 4; ++k) {
-            const float *data = buffer(plugs[k]);
-            for (int32_t j = 0; j < count; ++j) {
-                uint32_t bits;
-                std::memcpy(&bits, &data[j], sizeof bits);
-                recordedOutputs[k].push_back(bits);
-            }
-        }
-        return result;
-    }
-};
-
-} // namespace fourwave::host
-
-#define Host RecordingHost
-#define main fourwave_regression_main
-#include "tests/regression/regression_test.cpp"
-#undef main
-#undef Host
+#include "support/regression_patches.h"
 
 namespace {
 
@@ -58,18 +27,28 @@ void putWord(uint32_t word) { put(&word, sizeof word); }
 
 int main() {
     using namespace fourwave::regression;
-    using fourwave::host::recordedOutputs;
     put("FWREF1\n", 7);
     putWord(static_cast<uint32_t>(kShapeCount * std::size(kPatches)));
     int failures = 0;
+    std::vector<uint32_t> recordedOutputs[4]; // in the test's hashing order
+    const auto record = [&](fourwave::host::Host &host, int32_t, int32_t count) {
+        for (int k = 0; k < 4; ++k) {
+            const float *data = host.buffer(fourwave::test::kOutputPlugs[k]);
+            for (int32_t j = 0; j < count; ++j) {
+                uint32_t bits;
+                std::memcpy(&bits, &data[j], sizeof bits);
+                recordedOutputs[k].push_back(bits);
+            }
+        }
+    };
     for (int16_t shape = 0; shape < kShapeCount; ++shape) {
         for (const RegressionPatch &patch : kPatches) {
             for (auto &stream : recordedOutputs) stream.clear();
-            const Rendered r = render(shape, patch);
+            const Rendered r = render(shape, patch, record);
             // The recording must be what the test hashed, with the test's own hash (every NaN
             // as one canonical value).
             for (int k = 0; k < 4; ++k) {
-                Fnv1a hash;
+                fourwave::test::Fnv1a hash;
                 for (const uint32_t word : recordedOutputs[k]) {
                     float value;
                     std::memcpy(&value, &word, sizeof value);

@@ -4,7 +4,8 @@
 // changing block size, then closed. The same session number gives the same calls and the same
 // inputs on every platform and thread, so its outputs can be compared bit for bit.
 //
-// No test framework here: the stack-offset host and the threaded tests under wine link it too.
+// No test framework here: the stack-offset host and the floating-point environment host link it
+// too.
 #pragma once
 
 #include <stdint.h>
@@ -14,7 +15,7 @@
 #include <vector>
 
 #include "host/host.h"
-#include "support/routines.h"
+#include "routines.h"
 
 namespace fourwave::platform {
 

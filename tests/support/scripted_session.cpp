@@ -1,4 +1,4 @@
-#include "session.h"
+#include "scripted_session.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "module/plugs.h"
+#include "session.h"
 
 namespace fourwave::platform {
 namespace {
@@ -97,20 +98,20 @@ SessionResult runSession(const host::PluginEntries &entries, int routine, uint32
     hostOptions.checkBlocks = options.checkBlocks;
     hostOptions.bufferFrames = 512;
     host::Host host(entries, hostOptions);
-    if (!host.create()) {
+    const test::RoutineRow &row = test::kRoutineTable[routine];
+    const bool modulated = row.modulated;
+    test::InstanceSettings settings;
+    settings.sampleRate = options.sampleRate ? *options.sampleRate : kSampleRates[session % 4];
+    settings.blockSize = 64 + 32 * static_cast<int32_t>(session % 3);
+    settings.shape = row.shape;
+    settings.fmMode = modulated ? (session % 2 ? FM_ENABLE : FM_HALF) : FM_DISABLE;
+    settings.pmMode = modulated ? PM_ENABLE : PM_DISABLE;
+    settings.freqScale = session % 5 == 0 ? FREQ_SCALE_VOLT_PER_KHZ : FREQ_SCALE_VOLT_PER_OCTAVE;
+    if (!test::createInstance(host, settings)) {
         result.failure = "makeModule refused";
         return result;
     }
     Numbers numbers(session * 16u + static_cast<uint32_t>(routine));
-    const test::RoutineRow &row = test::kRoutineTable[routine];
-    const bool modulated = row.modulated;
-    host.setSampleRate(options.sampleRate ? *options.sampleRate : kSampleRates[session % 4]);
-    host.setBlockSize(64 + 32 * static_cast<int32_t>(session % 3));
-    host.setChoice(SHAPE_SETTING, row.shape);
-    host.setChoice(FM_MODE_SETTING, modulated ? (session % 2 ? FM_ENABLE : FM_HALF) : FM_DISABLE);
-    host.setChoice(PM_MODE_SETTING, modulated ? PM_ENABLE : PM_DISABLE);
-    host.setChoice(FREQ_SCALE_SETTING,
-                   session % 5 == 0 ? FREQ_SCALE_VOLT_PER_KHZ : FREQ_SCALE_VOLT_PER_OCTAVE);
     host.fill(ACTIVE_INPUT, 1.0f);
     host.fill(RAMP_LEVEL_INPUT, 0.5f);
     host.fill(SAW_LEVEL_INPUT, 0.4f);
@@ -133,7 +134,7 @@ SessionResult runSession(const host::PluginEntries &entries, int routine, uint32
         // The next block starts from the session's own values again.
         for (auto it = replaced.rbegin(); it != replaced.rend(); ++it) *it->first = it->second;
         replaced.clear();
-        for (int32_t plug : {RAMP_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT, TRIANGLE_OUTPUT}) {
+        for (int32_t plug : test::kOutputPlugs) {
             const float *data = host.buffer(plug);
             result.outputs.insert(result.outputs.end(), data, data + count);
         }
