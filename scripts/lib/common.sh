@@ -13,6 +13,10 @@ configure_and_build() {
     configure+=("$1")
     shift
   done
+  if [ $# -eq 0 ]; then
+    echo "configure_and_build: no -- between the configure and the build arguments" >&2
+    return 2
+  fi
   shift
   mkdir -p "$(dirname "$log")"
   if { cmake "${configure[@]}" && cmake --build "$@"; } > "$log" 2>&1; then
@@ -42,9 +46,8 @@ report() { # report NAME STATUS [DETAIL]: counts an outcome already known
 check() { # check DESCRIPTION COMMAND...: runs the command, and shows its output's end on failure
   local description=$1
   shift
-  local output status
-  output=$("$@" 2>&1)
-  status=$?
+  local output status=0
+  output=$("$@" 2>&1) || status=$?
   report "$description" $status
   if [ $status -ne 0 ] && [ -n "$output" ]; then
     echo "$output" | tail -20 | sed 's/^/      /'

@@ -8,6 +8,7 @@
 #include <climits>
 #include <iterator>
 #include <cmath>
+#include <initializer_list>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -199,15 +200,22 @@ TEST(HostileInputs, NonFiniteLevelReachesOnlyTheSamplesThatUseIt) {
 // ---------------------------------------------------------------------------------------------
 // Sample rates a host should never send: no crash, finite outputs.
 
-// A rate of 0 among them: once a division by zero in open, which the sanitizer build reported.
-TEST(HostileInputs, SampleRatesGiveFiniteOutputs) {
-    const float rates[] = {-1.0f, kNaN, kInf, -kInf, 1e9f, 1e-30f, 1e-45f, 3e38f, 0.0f, -0.0f};
+void expectFiniteAtRates(std::initializer_list<float> rates) {
     for (const Routine &r : kRoutines) {
         for (float rate : rates) {
             auto host = openPatched(r, rate);
-            expectFiniteBlocks(*host, 0, 8, 64, routineName(r) + " at rate " + std::to_string(rate));
+            expectFiniteBlocks(*host, 0, 8, 64,
+                               routineName(r) + " at rate " + std::to_string(rate));
         }
     }
+}
+
+// Once a division by zero in open, which the sanitizer build reported. Short enough to run on
+// the emulated processor without SSE too, where the other rates are left out.
+TEST(HostileInputs, SampleRateZeroGivesFiniteOutputs) { expectFiniteAtRates({0.0f, -0.0f}); }
+
+TEST(HostileInputs, SampleRatesGiveFiniteOutputs) {
+    expectFiniteAtRates({-1.0f, kNaN, kInf, -kInf, 1e9f, 1e-30f, 1e-45f, 3e38f});
 }
 
 // ---------------------------------------------------------------------------------------------
