@@ -60,8 +60,9 @@ TEST_P(BlockChecks, EachFaultIsReportedByItsCheck) {
     ASSERT_TRUE(host->created());
     // The healthy module passes create, open and the Active delivery too; a fault's own report
     // is looked for in its calls alone.
-    if (c.report == nullptr)
+    if (c.report == nullptr) {
         EXPECT_TRUE(host->violations().empty()) << host->violations().front();
+    }
     host->clearViolations();
     c.calls(*host);
     if (c.report == nullptr)
