@@ -13,6 +13,8 @@
 
 #include <stdint.h>
 
+#include <initializer_list>
+
 #include "shapes.h"
 
 namespace fourwave::dsp {
@@ -98,6 +100,16 @@ inline LevelSet readLevels(const FrameBuffers &b, int32_t i) {
     return makeLevelSet(b.pulseLevel[i], b.rampLevel[i], b.sawLevel[i], b.triangleLevel[i]);
 }
 
+// The same for the samples of a lane type from buffer index i on, each lane its own.
+template <class T> FOURWAVE_DSP_INLINE LaneLevels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
+    T pulse, ramp, saw, triangle;
+    loadLanes(pulse, b.pulseLevel + i);
+    loadLanes(ramp, b.rampLevel + i);
+    loadLanes(saw, b.sawLevel + i);
+    loadLanes(triangle, b.triangleLevel + i);
+    return limitedLevels(pulse, ramp, saw, triangle);
+}
+
 // A block runs in stretches of up to kStretchSamples samples that end before a level refresh,
 // so that a refresh can only fall on a stretch's first sample. Each stretch has two passes: a
 // serial one that makes every sample's Active test (the host sees its calls in the same
@@ -139,8 +151,6 @@ struct Stretch {
 template <class Shape, class Mod, class ActiveSource, class Lane>
 struct BlockRun {
     static constexpr bool kPitchVaries = !Mod::kPitchAtBlockStart;
-    static_assert(!(Shape::kLaneStep && Shape::kLevelsEverySample),
-                  "levels read per sample are read one sample at a time");
 
     const FrameBuffers b;
     ActiveSource &activeSource;
@@ -153,10 +163,12 @@ struct BlockRun {
     int32_t phasePosition;
     const int32_t end;
     Stretch<kPitchVaries> stretch;
+    bool levelsMove = false; // levels read at every sample: this stretch's move, read per lane
 
-    // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on).
-    template <class T, bool PerSamplePitch>
-    FOURWAVE_DSP_INLINE void step(int32_t first, int32_t k) {
+    // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on),
+    // with the levels l.
+    template <class T, bool PerSamplePitch, class L>
+    FOURWAVE_DSP_INLINE void stepWith(const L &l, int32_t first, int32_t k) {
         T t, width, p, increment;
         loadLanes(t, stretch.phase + k);
         loadLanes(width, b.width + first + k);
@@ -167,15 +179,22 @@ struct BlockRun {
             p = osc.lastPitch;
             increment = osc.phaseIncrement;
         }
-        LaneOutputs<T> out;
-        if constexpr (Shape::kLevelsEverySample)
-            out = Shape::step(Shape::take(readLevels(b, first + k)), memory, t, width, p, increment);
-        else
-            out = Shape::step(levels, memory, t, width, p, increment);
+        const LaneOutputs<T> out = Shape::step(l, memory, t, width, p, increment);
         storeLanes(b.ramp + first + k, out.ramp);
         storeLanes(b.saw + first + k, out.saw);
         storeLanes(b.pulse + first + k, out.pulse);
         storeLanes(b.triangle + first + k, out.triangle);
+    }
+
+    template <class T, bool PerSamplePitch>
+    FOURWAVE_DSP_INLINE void step(int32_t first, int32_t k) {
+        if constexpr (Shape::kLevelsEverySample) {
+            if (levelsMove) {
+                stepWith<T, PerSamplePitch>(readLaneLevels<T>(b, first + k), first, k);
+                return;
+            }
+        }
+        stepWith<T, PerSamplePitch>(levels, first, k);
     }
 
     // The waveform pass over the stretch's active samples from .. to - 1.
@@ -187,6 +206,21 @@ struct BlockRun {
             for (; k + kLanes <= to; k += kLanes) step<Lane, PerSamplePitch>(first, k);
         }
         for (; k < to; ++k) step<float, PerSamplePitch>(first, k);
+    }
+
+    // Levels read at every sample: a stretch whose level inputs hold their bits throughout
+    // takes them once, for every lane; any other reads them per sample.
+    FOURWAVE_DSP_INLINE void holdStretchLevels(int32_t first, int32_t stop) {
+        levelsMove = false;
+        for (const float *input : {b.pulseLevel, b.rampLevel, b.sawLevel, b.triangleLevel}) {
+            const float held = input[first];
+            const auto differs = [held](auto v) { return bitsDiffer(v, decltype(v)(held)); };
+            if (anyValue<Lane>(input + first, stop - first, differs)) {
+                levelsMove = true;
+                return;
+            }
+        }
+        levels = Shape::take(readLevels(b, first));
     }
 
     FOURWAVE_DSP_INLINE void silence(int32_t i) {
@@ -312,6 +346,7 @@ struct BlockRun {
                 first = stop;
                 continue;
             }
+            if constexpr (Shape::kLevelsEverySample) holdStretchLevels(first, stop);
             const bool refresh = !Shape::kLevelsEverySample && isLevelRefreshSample(end - first);
             if (steady(first, stop))
                 steadyStretch(first, stop, refresh);
