@@ -13,8 +13,6 @@
 
 #include <stdint.h>
 
-#include <initializer_list>
-
 #include "shapes.h"
 
 namespace fourwave::dsp {
@@ -100,14 +98,32 @@ inline LevelSet readLevels(const FrameBuffers &b, int32_t i) {
     return makeLevelSet(b.pulseLevel[i], b.rampLevel[i], b.sawLevel[i], b.triangleLevel[i]);
 }
 
-// The same for the samples of a lane type from buffer index i on, each lane its own.
-template <class T> FOURWAVE_DSP_INLINE LaneLevels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
+// The four level inputs as read, for the samples of a lane type from buffer index i on.
+template <class T>
+struct LevelInputs {
     T pulse, ramp, saw, triangle;
-    loadLanes(pulse, b.pulseLevel + i);
-    loadLanes(ramp, b.rampLevel + i);
-    loadLanes(saw, b.sawLevel + i);
-    loadLanes(triangle, b.triangleLevel + i);
-    return limitedLevels(pulse, ramp, saw, triangle);
+};
+
+template <class T> FOURWAVE_DSP_INLINE LevelInputs<T> loadLevelInputs(const FrameBuffers &b, int32_t i) {
+    LevelInputs<T> in;
+    loadLanes(in.pulse, b.pulseLevel + i);
+    loadLanes(in.ramp, b.rampLevel + i);
+    loadLanes(in.saw, b.sawLevel + i);
+    loadLanes(in.triangle, b.triangleLevel + i);
+    return in;
+}
+
+// Where a lane's inputs have the bits of `held`.
+template <class T>
+FOURWAVE_DSP_INLINE auto sameInputs(const LevelInputs<T> &in, const LevelInputs<float> &held) {
+    return bitsEqual(in.pulse, T(held.pulse)) & bitsEqual(in.ramp, T(held.ramp)) &
+           bitsEqual(in.saw, T(held.saw)) & bitsEqual(in.triangle, T(held.triangle));
+}
+
+// The same limited, each lane its own.
+template <class T> FOURWAVE_DSP_INLINE LaneLevels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
+    const LevelInputs<T> in = loadLevelInputs<T>(b, i);
+    return limitedLevels(in.pulse, in.ramp, in.saw, in.triangle);
 }
 
 // A block runs in stretches of up to kStretchSamples samples that end before a level refresh,
@@ -163,7 +179,11 @@ struct BlockRun {
     int32_t phasePosition;
     const int32_t end;
     Stretch<kPitchVaries> stretch;
-    bool levelsMove = false; // levels read at every sample: this stretch's move, read per lane
+    // Levels read at every sample: whether this stretch's move (then read per lane), and the
+    // inputs `levels` was last taken from.
+    bool levelsMove = false;
+    bool levelsTaken = false;
+    LevelInputs<float> takenInputs{};
 
     // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on),
     // with the levels l.
@@ -209,18 +229,17 @@ struct BlockRun {
     }
 
     // Levels read at every sample: a stretch whose level inputs hold their bits throughout
-    // takes them once, for every lane; any other reads them per sample.
+    // takes them once, for every lane (unless they are the ones taken last); any other reads
+    // them per sample.
     FOURWAVE_DSP_INLINE void holdStretchLevels(int32_t first, int32_t stop) {
-        levelsMove = false;
-        for (const float *input : {b.pulseLevel, b.rampLevel, b.sawLevel, b.triangleLevel}) {
-            const float held = input[first];
-            const auto differs = [held](auto v) { return bitsDiffer(v, decltype(v)(held)); };
-            if (anyValue<Lane>(input + first, stop - first, differs)) {
-                levelsMove = true;
-                return;
-            }
-        }
+        const LevelInputs<float> held = loadLevelInputs<float>(b, first);
+        levelsMove = anyOffset<Lane>(stop - first, [&](int32_t k, auto lane) {
+            return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), held);
+        });
+        if (levelsMove || (levelsTaken && sameInputs(held, takenInputs))) return;
         levels = Shape::take(readLevels(b, first));
+        takenInputs = held;
+        levelsTaken = true;
     }
 
     FOURWAVE_DSP_INLINE void silence(int32_t i) {

@@ -43,12 +43,12 @@ FOURWAVE_DSP_INLINE auto choose(bool mask, Then whenTrue, Else whenFalse) -> dec
 FOURWAVE_DSP_INLINE bool anyLane(bool mask) { return mask; }
 FOURWAVE_DSP_INLINE bool allLanes(bool mask) { return mask; }
 
-// Whether two values differ in their bits (a NaN is itself, -0.0 is not +0.0).
-FOURWAVE_DSP_INLINE bool bitsDiffer(float a, float b) {
+// Whether two values have the same bits (a NaN is itself, -0.0 is not +0.0).
+FOURWAVE_DSP_INLINE bool bitsEqual(float a, float b) {
     uint32_t x, y;
     memcpy(&x, &a, sizeof x);
     memcpy(&y, &b, sizeof y);
-    return x != y;
+    return x == y;
 }
 
 // A one-sample memory across consecutive samples: answers the value each sample sees as the
@@ -128,8 +128,8 @@ FOURWAVE_DSP_INLINE F32x4 choose(M32x4 mask, Then whenTrue, Else whenFalse) {
 FOURWAVE_DSP_INLINE bool anyLane(M32x4 mask) { return _mm_movemask_ps(mask.bits) != 0; }
 FOURWAVE_DSP_INLINE bool allLanes(M32x4 mask) { return _mm_movemask_ps(mask.bits) == 0xF; }
 
-FOURWAVE_DSP_INLINE M32x4 bitsDiffer(F32x4 a, F32x4 b) {
-    return !M32x4{_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(a.v), _mm_castps_si128(b.v)))};
+FOURWAVE_DSP_INLINE M32x4 bitsEqual(F32x4 a, F32x4 b) {
+    return M32x4{_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(a.v), _mm_castps_si128(b.v)))};
 }
 
 // Lanes moved up by `Count`, the lowest ones taken from `fill`'s (the lane before the first).
@@ -165,22 +165,30 @@ using WideLane = float;
 // The mask a comparison of T answers: bool for one sample.
 template <class T> using MaskOf = decltype(T() < T());
 
-// Whether any of the `count` values from p passes `test`, a comparison written once over the
-// value type (a generic lambda): a lane's width at a time, then one at a time.
+// Whether `test` holds anywhere in offsets 0 .. count - 1: called as test(k, lane) with a value
+// of the lane type for offsets k .. k + lanes - 1, a lane's width at a time, then with a float
+// for one offset at a time. The test is written once over the value type (a generic lambda).
 template <class Lane, class Test>
-FOURWAVE_DSP_INLINE bool anyValue(const float *p, int32_t count, Test test) {
+FOURWAVE_DSP_INLINE bool anyOffset(int32_t count, Test test) {
     constexpr int32_t kLanes = LaneCount<Lane>::value;
     bool hit = false;
     int32_t k = 0;
     if constexpr (kLanes > 1) {
-        for (; k + kLanes <= count; k += kLanes) {
-            Lane v;
-            loadLanes(v, p + k);
-            hit |= anyLane(test(v));
-        }
+        for (; k + kLanes <= count; k += kLanes) hit |= anyLane(test(k, Lane()));
     }
-    for (; k < count; ++k) hit |= static_cast<bool>(test(p[k]));
+    for (; k < count; ++k) hit |= static_cast<bool>(test(k, 0.0f));
     return hit;
+}
+
+// Whether any of the `count` values from p passes `test`, a comparison written once over the
+// value type.
+template <class Lane, class Test>
+FOURWAVE_DSP_INLINE bool anyValue(const float *p, int32_t count, Test test) {
+    return anyOffset<Lane>(count, [p, test](int32_t k, auto lane) {
+        decltype(lane) v;
+        loadLanes(v, p + k);
+        return test(v);
+    });
 }
 
 } // namespace fourwave::dsp

@@ -216,6 +216,27 @@ TYPED_TEST(Frame, LevelsAreReadAtTheBlockStartAndTheRefreshPositions) {
     }
 }
 
+// A level that steps to a new value and holds it: from the first sample that reads it (Perfect
+// 2: its own; the others: the next refresh position) the outputs are those of a run with the
+// new value throughout, before it those of the old. The Pulse Level moves no memory.
+TYPED_TEST(Frame, ALevelStepHoldsFromTheSampleThatReadsIt) {
+    using Pair = TypeParam;
+    for (const int32_t step : {37, 48, 200}) {
+        Signals before, after, stepped;
+        after.pulseLevel.assign(kFrames, 0.6f);
+        std::fill(stepped.pulseLevel.begin() + step, stepped.pulseLevel.end(), 0.6f);
+        ScriptedActive a, b, c;
+        run<Pair>(before, a, {kFrames});
+        run<Pair>(after, b, {kFrames});
+        run<Pair>(stepped, c, {kFrames});
+        int32_t read = step;
+        if (!Pair::Shape::kLevelsEverySample)
+            while (!isLevelRefreshSample(kFrames - read)) ++read;
+        EXPECT_EQ(firstDifference(before, stepped), read) << "step at " << step;
+        EXPECT_EQ(firstDifference(after, stepped, read), -1) << "step at " << step;
+    }
+}
+
 // Hard sync: a rising Sync edge restarts the cycle at the advance (0 here), so the samples
 // after an edge repeat the block's first samples; a threshold the phase never passes makes the
 // edges change nothing; an edge on an inactive sample is not seen.
