@@ -13,6 +13,8 @@
 
 #include <stdint.h>
 
+#include <type_traits>
+
 #include "shapes.h"
 
 namespace fourwave::dsp {
@@ -220,12 +222,10 @@ struct BlockRun {
     // The waveform pass over the stretch's active samples from .. to - 1.
     template <bool PerSamplePitch>
     FOURWAVE_DSP_INLINE void waveforms(int32_t first, int32_t from, int32_t to) {
-        int32_t k = from;
-        if constexpr (Shape::kLaneStep && LaneCount<Lane>::value > 1) {
-            constexpr int32_t kLanes = LaneCount<Lane>::value;
-            for (; k + kLanes <= to; k += kLanes) step<Lane, PerSamplePitch>(first, k);
-        }
-        for (; k < to; ++k) step<float, PerSamplePitch>(first, k);
+        using StepLane = std::conditional_t<Shape::kLaneStep, Lane, float>;
+        forLanes<StepLane>(from, to, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+            step<decltype(lane), PerSamplePitch>(first, k);
+        });
     }
 
     // Levels read at every sample: a stretch whose level inputs hold their bits throughout
@@ -233,7 +233,7 @@ struct BlockRun {
     // them per sample.
     FOURWAVE_DSP_INLINE void holdStretchLevels(int32_t first, int32_t stop) {
         const LevelInputs<float> held = loadLevelInputs<float>(b, first);
-        levelsMove = anyOffset<Lane>(stop - first, [&](int32_t k, auto lane) {
+        levelsMove = anyOffset<Lane>(stop - first, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
             return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), held);
         });
         if (levelsMove || (levelsTaken && sameInputs(held, takenInputs))) return;
@@ -323,8 +323,19 @@ struct BlockRun {
         if (!anyValue<Lane>(stretch.active, count, silent)) {
             if (refresh) levels = Shape::take(readLevels(b, first));
             if constexpr (Mod::kPhaseModulated) {
-                for (int32_t k = 0; k < count; ++k) steadyActive(first, k);
-            } else if constexpr (Mod::kFollow == FollowPitch::EverySample) {
+                // The k-th sample reads the Phase input at the k-th position from here.
+                const float *signal = b.phase + phasePosition, *depth = b.phaseMod + phasePosition;
+                forLanes<Lane>(0, count, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+                    using T = decltype(lane);
+                    T t, s, d;
+                    loadLanes(t, stretch.phase + k);
+                    loadLanes(s, signal + k);
+                    loadLanes(d, depth + k);
+                    storeLanes(stretch.phase + k, modulatePhase(t, s, d));
+                });
+                phasePosition += count;
+            }
+            if constexpr (Mod::kFollow == FollowPitch::EverySample) {
                 pitchPosition += count;
             } else if constexpr (Mod::kFollow == FollowPitch::EveryPair) {
                 // A pair at each even remaining count: half the stretch, and its first sample

@@ -65,6 +65,9 @@ template <> struct LaneCount<float> {
     static constexpr int32_t value = 1;
 };
 
+FOURWAVE_DSP_INLINE float magnitude(float v) { return std::fabs(v); }
+FOURWAVE_DSP_INLINE float truncate(float v) { return std::trunc(v); }
+
 FOURWAVE_DSP_INLINE void loadLanes(float &v, const float *p) { v = *p; }
 FOURWAVE_DSP_INLINE void storeLanes(float *p, float v) { *p = v; }
 
@@ -98,6 +101,10 @@ FOURWAVE_DSP_INLINE F32x4 operator/(F32x4 a, F32x4 b) { return F32x4(_mm_div_ps(
 FOURWAVE_DSP_INLINE F32x4 operator-(F32x4 a) {
     return F32x4(_mm_xor_ps(a.v, _mm_set1_ps(-0.0f)));
 }
+FOURWAVE_DSP_INLINE F32x4 magnitude(F32x4 a) { return F32x4(_mm_andnot_ps(_mm_set1_ps(-0.0f), a.v)); }
+// Exact for magnitudes below 2^31 only (SSE2 has no rounding instruction): callers select it
+// only where the value is below 2^24.
+FOURWAVE_DSP_INLINE F32x4 truncate(F32x4 a) { return F32x4(_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))); }
 
 // Ordered comparisons are false on a NaN lane, != is true there, as in C++.
 FOURWAVE_DSP_INLINE M32x4 operator<(F32x4 a, F32x4 b) { return M32x4{_mm_cmplt_ps(a.v, b.v)}; }
@@ -165,18 +172,48 @@ using WideLane = float;
 // The mask a comparison of T answers: bool for one sample.
 template <class T> using MaskOf = decltype(T() < T());
 
-// Whether `test` holds anywhere in offsets 0 .. count - 1: called as test(k, lane) with a value
-// of the lane type for offsets k .. k + lanes - 1, a lane's width at a time, then with a float
-// for one offset at a time. The test is written once over the value type (a generic lambda).
+// The phase handed to the waveform under phase modulation: phase - depth x signal, brought
+// into [0, 1] by whole cycles (a result of exactly 1.0 stays 1.0). Reducing a large offset to
+// its fractional part first gives what adding or subtracting 1.0 repeatedly gives, without a
+// loop whose length depends on the input; an offset beyond what single precision can wrap
+// (infinite, NaN, or too large to have a fraction) leaves the waveform at phase 0. After the
+// reduction the value lies in [-1, 2], so one cycle added or taken off brings it into [0, 1].
+template <class T> FOURWAVE_DSP_INLINE T modulatePhase(T phase, T signal, T depth) {
+    return choose(signal == T(0.0f), [&] { return phase; }, [&] {
+        const T t = phase - depth * signal;
+        return choose(magnitude(t) < T(kLostPhaseMagnitude), [&] {
+            // Whole cycles off, exactly (a float's fraction is a float). Counting down from
+            // above stops at 1.0, not 0.0, when the offset is a whole number of cycles.
+            T u = choose(t > T(2.0f), [&] {
+                const T fraction = t - truncate(t);
+                return select(fraction == T(0.0f), T(1.0f), fraction);
+            }, [&] { return choose(t < T(-1.0f), [&] { return T(t - truncate(t)); }, [&] { return t; }); });
+            u = choose(u < T(0.0f), [&] { return T(u + 1.0f); }, [&] { return u; });
+            return choose(u > T(1.0f), [&] { return T(u - 1.0f); }, [&] { return u; });
+        }, [&] { return T(0.0f); });
+    });
+}
+
+// Runs body(k, lane) over offsets from .. to - 1: with a value of the lane type for offsets
+// k .. k + lanes - 1, a lane's width at a time, then with a float for one offset at a time.
+// The body is written once over the value type (a generic lambda).
+template <class Lane, class Body>
+FOURWAVE_DSP_INLINE void forLanes(int32_t from, int32_t to, Body body) {
+    constexpr int32_t kLanes = LaneCount<Lane>::value;
+    int32_t k = from;
+    if constexpr (kLanes > 1) {
+        for (; k + kLanes <= to; k += kLanes) body(k, Lane());
+    }
+    for (; k < to; ++k) body(k, 0.0f);
+}
+
+// Whether `test` holds anywhere in offsets 0 .. count - 1, called as forLanes calls its body.
 template <class Lane, class Test>
 FOURWAVE_DSP_INLINE bool anyOffset(int32_t count, Test test) {
-    constexpr int32_t kLanes = LaneCount<Lane>::value;
     bool hit = false;
-    int32_t k = 0;
-    if constexpr (kLanes > 1) {
-        for (; k + kLanes <= count; k += kLanes) hit |= anyLane(test(k, Lane()));
-    }
-    for (; k < count; ++k) hit |= static_cast<bool>(test(k, 0.0f));
+    forLanes<Lane>(0, count, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+        hit |= anyLane(test(k, lane));
+    });
     return hit;
 }
 
@@ -184,7 +221,7 @@ FOURWAVE_DSP_INLINE bool anyOffset(int32_t count, Test test) {
 // value type.
 template <class Lane, class Test>
 FOURWAVE_DSP_INLINE bool anyValue(const float *p, int32_t count, Test test) {
-    return anyOffset<Lane>(count, [p, test](int32_t k, auto lane) {
+    return anyOffset<Lane>(count, [p, test](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
         decltype(lane) v;
         loadLanes(v, p + k);
         return test(v);
