@@ -118,8 +118,11 @@ template <class T> FOURWAVE_DSP_INLINE LevelInputs<T> loadLevelInputs(const Fram
 // Where a lane's inputs have the bits of `held`.
 template <class T>
 FOURWAVE_DSP_INLINE auto sameInputs(const LevelInputs<T> &in, const LevelInputs<float> &held) {
-    return bitsEqual(in.pulse, T(held.pulse)) & bitsEqual(in.ramp, T(held.ramp)) &
-           bitsEqual(in.saw, T(held.saw)) & bitsEqual(in.triangle, T(held.triangle));
+    const auto pulse = bitsEqual(in.pulse, T(held.pulse));
+    const auto ramp = bitsEqual(in.ramp, T(held.ramp));
+    const auto saw = bitsEqual(in.saw, T(held.saw));
+    const auto triangle = bitsEqual(in.triangle, T(held.triangle));
+    return pulse & ramp & saw & triangle;
 }
 
 // The same limited, each lane its own.

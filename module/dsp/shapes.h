@@ -11,8 +11,9 @@
 //
 // A step is written once over its value type T (lanes.h): `float` for one sample, a lane type
 // for several consecutive ones. The level flags are the same for every lane (the levels of one
-// read); what depends on the phase, the width or the pitch is a mask and a `select`, and a
-// branch that only saves work is taken when no lane needs it.
+// read), except Perfect 2's where its levels move within the lanes (masks then); what depends
+// on the phase, the width or the pitch is a mask and a `select`, and a branch that only saves
+// work is taken when no lane needs it.
 #pragma once
 
 #include "lanes.h"
