@@ -12,10 +12,13 @@
 
 // For the per-sample steps, which belong inlined into the frame's loop whatever the compiler's
 // size heuristics say: a call there spills and reloads the loop's state at every sample.
+// FOURWAVE_DSP_INLINE_LAMBDA does the same for a lambda that is a loop's body.
 #if defined(__GNUC__)
 #define FOURWAVE_DSP_INLINE inline __attribute__((always_inline))
+#define FOURWAVE_DSP_INLINE_LAMBDA __attribute__((always_inline))
 #else
 #define FOURWAVE_DSP_INLINE inline
+#define FOURWAVE_DSP_INLINE_LAMBDA
 #endif
 
 namespace fourwave::dsp {
@@ -126,27 +129,5 @@ struct Oscillator {
         if (phase >= 1.0f) phase = phase - 1.0f;
     }
 };
-
-// The phase handed to the waveform under phase modulation: phase - depth x signal, brought
-// into [0, 1] by whole cycles (a result of exactly 1.0 stays 1.0). Reducing a large offset to
-// its fractional part first gives what adding or subtracting 1.0 repeatedly gives, without a
-// loop whose length depends on the input; an offset beyond what single precision can wrap
-// (infinite, NaN, or too large to have a fraction) leaves the waveform at phase 0.
-inline float modulatePhase(float phase, float signal, float depth) {
-    if (signal == 0.0f) return phase;
-    float t = phase - depth * signal;
-    if (!(std::fabs(t) < kLostPhaseMagnitude)) return 0.0f;
-    // Whole cycles off, exactly (a float's fraction is a float). Counting down from above
-    // stops at 1.0, not 0.0, when the offset is a whole number of cycles.
-    if (t > 2.0f) {
-        const float fraction = t - std::trunc(t);
-        t = fraction == 0.0f ? 1.0f : fraction;
-    } else if (t < -1.0f) {
-        t = t - std::trunc(t);
-    }
-    while (t < 0.0f) t = t + 1.0f;
-    while (t > 1.0f) t = t - 1.0f;
-    return t;
-}
 
 } // namespace fourwave::dsp

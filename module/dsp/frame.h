@@ -13,6 +13,8 @@
 
 #include <stdint.h>
 
+#include <type_traits>
+
 #include "shapes.h"
 
 namespace fourwave::dsp {
@@ -98,6 +100,37 @@ inline LevelSet readLevels(const FrameBuffers &b, int32_t i) {
     return makeLevelSet(b.pulseLevel[i], b.rampLevel[i], b.sawLevel[i], b.triangleLevel[i]);
 }
 
+// The four level inputs as read, for the samples of a lane type from buffer index i on.
+template <class T>
+struct LevelInputs {
+    T pulse, ramp, saw, triangle;
+};
+
+template <class T> FOURWAVE_DSP_INLINE LevelInputs<T> loadLevelInputs(const FrameBuffers &b, int32_t i) {
+    LevelInputs<T> in;
+    loadLanes(in.pulse, b.pulseLevel + i);
+    loadLanes(in.ramp, b.rampLevel + i);
+    loadLanes(in.saw, b.sawLevel + i);
+    loadLanes(in.triangle, b.triangleLevel + i);
+    return in;
+}
+
+// Where a lane's inputs have the bits of `held`.
+template <class T>
+FOURWAVE_DSP_INLINE auto sameInputs(const LevelInputs<T> &in, const LevelInputs<float> &held) {
+    const auto pulse = bitsEqual(in.pulse, T(held.pulse));
+    const auto ramp = bitsEqual(in.ramp, T(held.ramp));
+    const auto saw = bitsEqual(in.saw, T(held.saw));
+    const auto triangle = bitsEqual(in.triangle, T(held.triangle));
+    return pulse & ramp & saw & triangle;
+}
+
+// The same limited, each lane its own.
+template <class T> FOURWAVE_DSP_INLINE LaneLevels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
+    const LevelInputs<T> in = loadLevelInputs<T>(b, i);
+    return limitedLevels(in.pulse, in.ramp, in.saw, in.triangle);
+}
+
 // A block runs in stretches of up to kStretchSamples samples that end before a level refresh,
 // so that a refresh can only fall on a stretch's first sample. Each stretch has two passes: a
 // serial one that makes every sample's Active test (the host sees its calls in the same
@@ -139,8 +172,6 @@ struct Stretch {
 template <class Shape, class Mod, class ActiveSource, class Lane>
 struct BlockRun {
     static constexpr bool kPitchVaries = !Mod::kPitchAtBlockStart;
-    static_assert(!(Shape::kLaneStep && Shape::kLevelsEverySample),
-                  "levels read per sample are read one sample at a time");
 
     const FrameBuffers b;
     ActiveSource &activeSource;
@@ -153,10 +184,16 @@ struct BlockRun {
     int32_t phasePosition;
     const int32_t end;
     Stretch<kPitchVaries> stretch;
+    // Levels read at every sample: whether this stretch's move (then read per lane), and the
+    // inputs `levels` was last taken from.
+    bool levelsMove = false;
+    bool levelsTaken = false;
+    LevelInputs<float> takenInputs{};
 
-    // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on).
-    template <class T, bool PerSamplePitch>
-    FOURWAVE_DSP_INLINE void step(int32_t first, int32_t k) {
+    // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on),
+    // with the levels l.
+    template <class T, bool PerSamplePitch, class L>
+    FOURWAVE_DSP_INLINE void stepWith(const L &l, int32_t first, int32_t k) {
         T t, width, p, increment;
         loadLanes(t, stretch.phase + k);
         loadLanes(width, b.width + first + k);
@@ -167,26 +204,45 @@ struct BlockRun {
             p = osc.lastPitch;
             increment = osc.phaseIncrement;
         }
-        LaneOutputs<T> out;
-        if constexpr (Shape::kLevelsEverySample)
-            out = Shape::step(Shape::take(readLevels(b, first + k)), memory, t, width, p, increment);
-        else
-            out = Shape::step(levels, memory, t, width, p, increment);
+        const LaneOutputs<T> out = Shape::step(l, memory, t, width, p, increment);
         storeLanes(b.ramp + first + k, out.ramp);
         storeLanes(b.saw + first + k, out.saw);
         storeLanes(b.pulse + first + k, out.pulse);
         storeLanes(b.triangle + first + k, out.triangle);
     }
 
+    template <class T, bool PerSamplePitch>
+    FOURWAVE_DSP_INLINE void step(int32_t first, int32_t k) {
+        if constexpr (Shape::kLevelsEverySample) {
+            if (levelsMove) {
+                stepWith<T, PerSamplePitch>(readLaneLevels<T>(b, first + k), first, k);
+                return;
+            }
+        }
+        stepWith<T, PerSamplePitch>(levels, first, k);
+    }
+
     // The waveform pass over the stretch's active samples from .. to - 1.
     template <bool PerSamplePitch>
     FOURWAVE_DSP_INLINE void waveforms(int32_t first, int32_t from, int32_t to) {
-        int32_t k = from;
-        if constexpr (Shape::kLaneStep && LaneCount<Lane>::value > 1) {
-            constexpr int32_t kLanes = LaneCount<Lane>::value;
-            for (; k + kLanes <= to; k += kLanes) step<Lane, PerSamplePitch>(first, k);
-        }
-        for (; k < to; ++k) step<float, PerSamplePitch>(first, k);
+        using StepLane = std::conditional_t<Shape::kLaneStep, Lane, float>;
+        forLanes<StepLane>(from, to, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+            step<decltype(lane), PerSamplePitch>(first, k);
+        });
+    }
+
+    // Levels read at every sample: a stretch whose level inputs hold their bits throughout
+    // takes them once, for every lane (unless they are the ones taken last); any other reads
+    // them per sample.
+    FOURWAVE_DSP_INLINE void holdStretchLevels(int32_t first, int32_t stop) {
+        const LevelInputs<float> held = loadLevelInputs<float>(b, first);
+        levelsMove = anyOffset<Lane>(stop - first, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+            return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), held);
+        });
+        if (levelsMove || (levelsTaken && sameInputs(held, takenInputs))) return;
+        levels = Shape::take(readLevels(b, first));
+        takenInputs = held;
+        levelsTaken = true;
     }
 
     FOURWAVE_DSP_INLINE void silence(int32_t i) {
@@ -270,8 +326,19 @@ struct BlockRun {
         if (!anyValue<Lane>(stretch.active, count, silent)) {
             if (refresh) levels = Shape::take(readLevels(b, first));
             if constexpr (Mod::kPhaseModulated) {
-                for (int32_t k = 0; k < count; ++k) steadyActive(first, k);
-            } else if constexpr (Mod::kFollow == FollowPitch::EverySample) {
+                // The k-th sample reads the Phase input at the k-th position from here.
+                const float *signal = b.phase + phasePosition, *depth = b.phaseMod + phasePosition;
+                forLanes<Lane>(0, count, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+                    using T = decltype(lane);
+                    T t, s, d;
+                    loadLanes(t, stretch.phase + k);
+                    loadLanes(s, signal + k);
+                    loadLanes(d, depth + k);
+                    storeLanes(stretch.phase + k, modulatePhase(t, s, d));
+                });
+                phasePosition += count;
+            }
+            if constexpr (Mod::kFollow == FollowPitch::EverySample) {
                 pitchPosition += count;
             } else if constexpr (Mod::kFollow == FollowPitch::EveryPair) {
                 // A pair at each even remaining count: half the stretch, and its first sample
@@ -312,6 +379,7 @@ struct BlockRun {
                 first = stop;
                 continue;
             }
+            if constexpr (Shape::kLevelsEverySample) holdStretchLevels(first, stop);
             const bool refresh = !Shape::kLevelsEverySample && isLevelRefreshSample(end - first);
             if (steady(first, stop))
                 steadyStretch(first, stop, refresh);

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <string.h>
 
 #include "core.h"
 
@@ -28,19 +29,44 @@ namespace fourwave::dsp {
 FOURWAVE_DSP_INLINE float select(bool mask, float whenTrue, float whenFalse) {
     return mask ? whenTrue : whenFalse;
 }
-// A select whose values are computed only where needed: one sample computes the value its
-// mask picks (the x87 flavour pays for every operation it skips), lanes compute both.
+// A condition that is the same for every lane (a level's flag) picks whole values.
+template <class T> FOURWAVE_DSP_INLINE T select(bool mask, T whenTrue, T whenFalse) {
+    return mask ? whenTrue : whenFalse;
+}
+// A select whose values are computed only where needed: one sample, or a condition the same
+// for every lane, computes the value its mask picks (the x87 flavour pays for every operation
+// it skips), lanes compute both.
 template <class Then, class Else>
-FOURWAVE_DSP_INLINE float choose(bool mask, Then whenTrue, Else whenFalse) {
+FOURWAVE_DSP_INLINE auto choose(bool mask, Then whenTrue, Else whenFalse) -> decltype(whenTrue()) {
     return mask ? whenTrue() : whenFalse();
 }
 FOURWAVE_DSP_INLINE bool anyLane(bool mask) { return mask; }
 FOURWAVE_DSP_INLINE bool allLanes(bool mask) { return mask; }
 
+// Whether two values have the same bits (a NaN is itself, -0.0 is not +0.0).
+FOURWAVE_DSP_INLINE bool bitsEqual(float a, float b) {
+    uint32_t x, y;
+    memcpy(&x, &a, sizeof x);
+    memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
+// A one-sample memory across consecutive samples: answers the value each sample sees as the
+// previous one, which is the latest earlier sample's `value` where `takes` held, else `carried`
+// (what the samples before left); `carried` becomes the value the last of them leaves.
+FOURWAVE_DSP_INLINE float previousTaken(float value, bool takes, float &carried) {
+    const float previous = carried;
+    if (takes) carried = value;
+    return previous;
+}
+
 template <class T> struct LaneCount;
 template <> struct LaneCount<float> {
     static constexpr int32_t value = 1;
 };
+
+FOURWAVE_DSP_INLINE float magnitude(float v) { return std::fabs(v); }
+FOURWAVE_DSP_INLINE float truncate(float v) { return std::trunc(v); }
 
 FOURWAVE_DSP_INLINE void loadLanes(float &v, const float *p) { v = *p; }
 FOURWAVE_DSP_INLINE void storeLanes(float *p, float v) { *p = v; }
@@ -75,6 +101,10 @@ FOURWAVE_DSP_INLINE F32x4 operator/(F32x4 a, F32x4 b) { return F32x4(_mm_div_ps(
 FOURWAVE_DSP_INLINE F32x4 operator-(F32x4 a) {
     return F32x4(_mm_xor_ps(a.v, _mm_set1_ps(-0.0f)));
 }
+FOURWAVE_DSP_INLINE F32x4 magnitude(F32x4 a) { return F32x4(_mm_andnot_ps(_mm_set1_ps(-0.0f), a.v)); }
+// Exact for magnitudes below 2^31 only (SSE2 has no rounding instruction): callers select it
+// only where the value is below 2^24.
+FOURWAVE_DSP_INLINE F32x4 truncate(F32x4 a) { return F32x4(_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))); }
 
 // Ordered comparisons are false on a NaN lane, != is true there, as in C++.
 FOURWAVE_DSP_INLINE M32x4 operator<(F32x4 a, F32x4 b) { return M32x4{_mm_cmplt_ps(a.v, b.v)}; }
@@ -90,6 +120,10 @@ FOURWAVE_DSP_INLINE M32x4 operator|(M32x4 a, M32x4 b) { return M32x4{_mm_or_ps(a
 FOURWAVE_DSP_INLINE M32x4 operator|(bool a, M32x4 b) {
     return a ? M32x4{_mm_castsi128_ps(_mm_set1_epi32(-1))} : b;
 }
+FOURWAVE_DSP_INLINE M32x4 operator&(M32x4 a, bool b) { return b ? a : M32x4{_mm_setzero_ps()}; }
+FOURWAVE_DSP_INLINE M32x4 operator!(M32x4 a) {
+    return M32x4{_mm_xor_ps(a.bits, _mm_castsi128_ps(_mm_set1_epi32(-1)))};
+}
 
 FOURWAVE_DSP_INLINE F32x4 select(M32x4 mask, F32x4 whenTrue, F32x4 whenFalse) {
     return F32x4(_mm_or_ps(_mm_and_ps(mask.bits, whenTrue.v), _mm_andnot_ps(mask.bits, whenFalse.v)));
@@ -101,28 +135,97 @@ FOURWAVE_DSP_INLINE F32x4 choose(M32x4 mask, Then whenTrue, Else whenFalse) {
 FOURWAVE_DSP_INLINE bool anyLane(M32x4 mask) { return _mm_movemask_ps(mask.bits) != 0; }
 FOURWAVE_DSP_INLINE bool allLanes(M32x4 mask) { return _mm_movemask_ps(mask.bits) == 0xF; }
 
+FOURWAVE_DSP_INLINE M32x4 bitsEqual(F32x4 a, F32x4 b) {
+    return M32x4{_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(a.v), _mm_castps_si128(b.v)))};
+}
+
+// Lanes moved up by `Count`, the lowest ones taken from `fill`'s (the lane before the first).
+template <int Count> FOURWAVE_DSP_INLINE __m128 shiftLanesUp(__m128 v, __m128 fill) {
+    if constexpr (Count == 1)
+        return _mm_move_ss(_mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(v), 4)), fill);
+    else
+        return _mm_shuffle_ps(fill, v, _MM_SHUFFLE(1, 0, 0, 0)); // fill, fill, v0, v1
+}
+
+// The same memory on four consecutive samples: each lane's latest taking lane at or below it
+// (a scan in two doubling steps), then that moved up a lane, the first taking `carried`.
+FOURWAVE_DSP_INLINE F32x4 previousTaken(F32x4 value, M32x4 takes, float &carried) {
+    const __m128 before = _mm_set1_ps(carried);
+    __m128 latest = value.v;
+    if (!allLanes(takes)) {
+        latest = select(takes, value, F32x4(before)).v;
+        __m128 found = takes.bits;
+        latest = select(M32x4{found}, F32x4(latest), F32x4(shiftLanesUp<1>(latest, before))).v;
+        found = _mm_or_ps(found, shiftLanesUp<1>(found, _mm_setzero_ps()));
+        latest = select(M32x4{found}, F32x4(latest), F32x4(shiftLanesUp<2>(latest, before))).v;
+    }
+    carried = _mm_cvtss_f32(_mm_shuffle_ps(latest, latest, _MM_SHUFFLE(3, 3, 3, 3)));
+    return F32x4(shiftLanesUp<1>(latest, before));
+}
+
 // The lane type of the waveform pass.
 using WideLane = F32x4;
 #else
 using WideLane = float;
 #endif
 
+// The mask a comparison of T answers: bool for one sample.
+template <class T> using MaskOf = decltype(T() < T());
+
+// The phase handed to the waveform under phase modulation: phase - depth x signal, brought
+// into [0, 1] by whole cycles (a result of exactly 1.0 stays 1.0). Reducing a large offset to
+// its fractional part first gives what adding or subtracting 1.0 repeatedly gives, without a
+// loop whose length depends on the input; an offset beyond what single precision can wrap
+// (infinite, NaN, or too large to have a fraction) leaves the waveform at phase 0. After the
+// reduction the value lies in [-1, 2], so one cycle added or taken off brings it into [0, 1].
+template <class T> FOURWAVE_DSP_INLINE T modulatePhase(T phase, T signal, T depth) {
+    return choose(signal == T(0.0f), [&] { return phase; }, [&] {
+        const T t = phase - depth * signal;
+        return choose(magnitude(t) < T(kLostPhaseMagnitude), [&] {
+            // Whole cycles off, exactly (a float's fraction is a float). Counting down from
+            // above stops at 1.0, not 0.0, when the offset is a whole number of cycles.
+            T u = choose(t > T(2.0f), [&] {
+                const T fraction = t - truncate(t);
+                return select(fraction == T(0.0f), T(1.0f), fraction);
+            }, [&] { return choose(t < T(-1.0f), [&] { return T(t - truncate(t)); }, [&] { return t; }); });
+            u = choose(u < T(0.0f), [&] { return T(u + 1.0f); }, [&] { return u; });
+            return choose(u > T(1.0f), [&] { return T(u - 1.0f); }, [&] { return u; });
+        }, [&] { return T(0.0f); });
+    });
+}
+
+// Runs body(k, lane) over offsets from .. to - 1: with a value of the lane type for offsets
+// k .. k + lanes - 1, a lane's width at a time, then with a float for one offset at a time.
+// The body is written once over the value type (a generic lambda).
+template <class Lane, class Body>
+FOURWAVE_DSP_INLINE void forLanes(int32_t from, int32_t to, Body body) {
+    constexpr int32_t kLanes = LaneCount<Lane>::value;
+    int32_t k = from;
+    if constexpr (kLanes > 1) {
+        for (; k + kLanes <= to; k += kLanes) body(k, Lane());
+    }
+    for (; k < to; ++k) body(k, 0.0f);
+}
+
+// Whether `test` holds anywhere in offsets 0 .. count - 1, called as forLanes calls its body.
+template <class Lane, class Test>
+FOURWAVE_DSP_INLINE bool anyOffset(int32_t count, Test test) {
+    bool hit = false;
+    forLanes<Lane>(0, count, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+        hit |= anyLane(test(k, lane));
+    });
+    return hit;
+}
+
 // Whether any of the `count` values from p passes `test`, a comparison written once over the
-// value type (a generic lambda): a lane's width at a time, then one at a time.
+// value type.
 template <class Lane, class Test>
 FOURWAVE_DSP_INLINE bool anyValue(const float *p, int32_t count, Test test) {
-    constexpr int32_t kLanes = LaneCount<Lane>::value;
-    bool hit = false;
-    int32_t k = 0;
-    if constexpr (kLanes > 1) {
-        for (; k + kLanes <= count; k += kLanes) {
-            Lane v;
-            loadLanes(v, p + k);
-            hit |= anyLane(test(v));
-        }
-    }
-    for (; k < count; ++k) hit |= static_cast<bool>(test(p[k]));
-    return hit;
+    return anyOffset<Lane>(count, [p, test](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+        decltype(lane) v;
+        loadLanes(v, p + k);
+        return test(v);
+    });
 }
 
 } // namespace fourwave::dsp

@@ -11,8 +11,9 @@
 //
 // A step is written once over its value type T (lanes.h): `float` for one sample, a lane type
 // for several consecutive ones. The level flags are the same for every lane (the levels of one
-// read); what depends on the phase, the width or the pitch is a mask and a `select`, and a
-// branch that only saves work is taken when no lane needs it.
+// read), except Perfect 2's where its levels move within the lanes (masks then); what depends
+// on the phase, the width or the pitch is a mask and a `select`, and a branch that only saves
+// work is taken when no lane needs it.
 #pragma once
 
 #include "lanes.h"
@@ -52,15 +53,28 @@ template <class T> FOURWAVE_DSP_INLINE T clip(T v, float limit) {
 // The four limited levels with, for each, whether it is not zero (a NaN is not zero). The
 // shapes that hold a read settle the flags once per read: each sample then tests a flag instead
 // of comparing a float, whose operand would have to be reloaded after every sample's host
-// calls (no floating-point register survives a call).
-struct LevelValues {
-    float ramp, saw, pulse, triangle;
-    bool rampOn, sawOn, pulseOn, triangleOn;
+// calls (no floating-point register survives a call). Perfect 2, reading its levels at every
+// sample, holds them per lane where they move: the flags are then masks.
+template <class T>
+struct LaneLevels {
+    T ramp, saw, pulse, triangle;
+    MaskOf<T> rampOn, sawOn, pulseOn, triangleOn;
 };
+using LevelValues = LaneLevels<float>;
+
+template <class T> FOURWAVE_DSP_INLINE LaneLevels<T> levelValues(T pulse, T ramp, T saw, T triangle) {
+    return LaneLevels<T>{ramp,          saw,          pulse,          triangle,
+                         ramp != T(0.0f), saw != T(0.0f), pulse != T(0.0f), triangle != T(0.0f)};
+}
 
 inline LevelValues levelValues(const LevelSet &l) {
-    return LevelValues{l.ramp,         l.saw,         l.pulse,         l.triangle,
-                       l.ramp != 0.0f, l.saw != 0.0f, l.pulse != 0.0f, l.triangle != 0.0f};
+    return levelValues(l.pulse, l.ramp, l.saw, l.triangle);
+}
+
+// The four level inputs as read, limited as makeLevelSet limits them.
+template <class T> FOURWAVE_DSP_INLINE LaneLevels<T> limitedLevels(T pulse, T ramp, T saw, T triangle) {
+    return levelValues(clip(pulse, kLevelLimit), clip(ramp, kLevelLimit), clip(saw, kLevelLimit),
+                       clip(triangle, kLevelLimit));
 }
 
 // The pitch band of Perfect 2 and the soft shapes: from Band::kLow up the clipped triangle
@@ -71,8 +85,8 @@ inline LevelValues levelValues(const LevelSet &l) {
 template <class Band>
 struct CrossfadeBand {
     // Writes the triangle output and answers the clipped triangle (0.0 where it is not needed).
-    template <class T>
-    FOURWAVE_DSP_INLINE static T triangle(LaneOutputs<T> &out, const LevelValues &l, T t, T p) {
+    template <class T, class L>
+    FOURWAVE_DSP_INLINE static T triangle(LaneOutputs<T> &out, const L &l, T t, T p) {
         const auto needed = l.triangleOn | (p >= T(Band::kLow));
         if (!anyLane(needed)) {
             out.triangle = 0.0f;
@@ -92,17 +106,16 @@ struct CrossfadeBand {
     }
 
     // The top branch's outputs; the triangle is already written.
-    template <class T>
-    FOURWAVE_DSP_INLINE static void writeTop(LaneOutputs<T> &out, const LevelValues &l, T clipped) {
+    template <class T, class L>
+    FOURWAVE_DSP_INLINE static void writeTop(LaneOutputs<T> &out, const L &l, T clipped) {
         out.pulse = clipped * l.pulse;
         out.saw = clipped * l.saw;
         out.ramp = clipped * l.ramp;
     }
 
     // The same, taken only in the lanes of `top`.
-    template <class T, class Mask>
-    FOURWAVE_DSP_INLINE static void takeTop(LaneOutputs<T> &out, const LevelValues &l, T clipped,
-                                            Mask top) {
+    template <class T, class L, class Mask>
+    FOURWAVE_DSP_INLINE static void takeTop(LaneOutputs<T> &out, const L &l, T clipped, Mask top) {
         LaneOutputs<T> topOut = out;
         writeTop(topOut, l, clipped);
         out.pulse = select(top, topOut.pulse, out.pulse);
@@ -112,18 +125,21 @@ struct CrossfadeBand {
 
     // Inside the band (above kLow), the crossfade of the outputs already written; an output
     // whose level is zero stays exactly 0.0.
-    template <class T>
-    FOURWAVE_DSP_INLINE static void fade(LaneOutputs<T> &out, const LevelValues &l, T clipped, T p) {
+    template <class T, class L>
+    FOURWAVE_DSP_INLINE static void fade(LaneOutputs<T> &out, const L &l, T clipped, T p) {
         const auto inBand = p > T(Band::kLow);
         if (!anyLane(inBand)) return;
         const T a = p - Band::kLow;
         const T b = Band::kHigh - p;
-        if (l.pulseOn)
-            out.pulse = select(inBand, (a * clipped * l.pulse + b * out.pulse) * Band::kGain, out.pulse);
-        if (l.sawOn)
-            out.saw = select(inBand, (a * clipped * l.saw + b * out.saw) * Band::kGain, out.saw);
-        if (l.rampOn)
-            out.ramp = select(inBand, (b * out.ramp - a * clipped * l.ramp) * Band::kGain, out.ramp);
+        if (anyLane(l.pulseOn))
+            out.pulse = select(inBand & l.pulseOn,
+                               T((a * clipped * l.pulse + b * out.pulse) * Band::kGain), out.pulse);
+        if (anyLane(l.sawOn))
+            out.saw = select(inBand & l.sawOn, T((a * clipped * l.saw + b * out.saw) * Band::kGain),
+                             out.saw);
+        if (anyLane(l.rampOn))
+            out.ramp = select(inBand & l.rampOn,
+                              T((b * out.ramp - a * clipped * l.ramp) * Band::kGain), out.ramp);
     }
 };
 
@@ -170,49 +186,68 @@ struct Perfect2Band {
     static constexpr float kTriangleClip = 0.45f;
 };
 
-// Its step stays one sample at a time: each sample's memories are the previous sample's
-// values, and whether a sample updates them depends on its levels, width and pitch.
+// Each sample's memories are what the previous sample left; a sample updates them only where
+// its own levels, width and pitch call for the edge (below the top branch, the output on), and
+// on lanes the memory moves from lane to lane (`previousTaken`). The levels are per lane (L's
+// flags masks) where they move within the samples, else one read for all of them.
 struct Perfect2Shape {
     static constexpr bool kLevelsEverySample = true;
-    static constexpr bool kLaneStep = false;
+    static constexpr bool kLaneStep = true;
     using Band = CrossfadeBand<Perfect2Band>;
 
-    using Levels = LevelSet;
-    static Levels take(const LevelSet &l) { return l; }
+    using Levels = LevelValues;
+    static Levels take(const LevelSet &l) { return levelValues(l); }
 
-    FOURWAVE_DSP_INLINE static Outputs step(const Levels &levels, EdgeMemory &memory, float t, float width, float p,
-                        float increment) {
-        const LevelValues l = levelValues(levels);
-        Outputs out;
-        const float clipped = Band::triangle(out, l, t, p);
-        if (Band::inTop(p)) {
+    template <class T, class L>
+    FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const L &l, EdgeMemory &memory, T t, T width,
+                                                   T p, T increment) {
+        LaneOutputs<T> out;
+        const T clipped = Band::triangle(out, l, t, p);
+        const auto top = Band::inTop(p);
+        if (allLanes(top)) {
             Band::writeTop(out, l, clipped);
             return out;
         }
+        const auto below = !top;
 
         // The ramp half a sample late; a rise over the previous value (the wrap) is shaped
         // to land in the middle of the jump.
-        if (l.rampOn) {
-            const float v = (0.5f - t - 0.5f * increment) * l.ramp;
-            out.ramp = v > memory.lastRampValue ? (0.5f - (increment - t + v + t)) * l.ramp : v;
-            memory.lastRampValue = v;
+        const auto rampEdge = below & l.rampOn;
+        if (anyLane(rampEdge)) {
+            const T v = (0.5f - t - 0.5f * increment) * l.ramp;
+            const T previous = previousTaken(v, rampEdge, memory.lastRampValue);
+            out.ramp = select(rampEdge,
+                              choose(
+                                  v > previous,
+                                  [&] { return T((0.5f - (increment - t + v + t)) * l.ramp); },
+                                  [&] { return v; }),
+                              T(0.0f));
         } else {
             out.ramp = 0.0f;
         }
 
-        out.saw = !l.sawOn ? 0.0f : -((0.5f - t) * l.saw);
+        out.saw = choose(
+            l.sawOn, [&] { return T(-((0.5f - t) * l.saw)); }, [&] { return T(0.0f); });
 
-        if (l.pulseOn && widthInRange(width)) {
-            float sign = t <= width ? 0.5f : -0.5f;
-            const float previous = memory.lastPulseSign;
-            memory.lastPulseSign = sign;
-            if (sign != previous) sign = previous > sign ? width - increment - 0.5f : t - 0.5f;
-            out.pulse = (sign - (width - 0.5f)) * l.pulse;
+        const auto pulseEdge = below & l.pulseOn & widthInRange(width);
+        if (anyLane(pulseEdge)) {
+            const T level = select(t <= width, T(0.5f), T(-0.5f));
+            const T previous = previousTaken(level, pulseEdge, memory.lastPulseSign);
+            const T sign = choose(
+                level != previous,
+                [&] {
+                    return choose(
+                        previous > level, [&] { return T(width - increment - 0.5f); },
+                        [&] { return T(t - 0.5f); });
+                },
+                [&] { return level; });
+            out.pulse = select(pulseEdge, T((sign - (width - 0.5f)) * l.pulse), T(0.0f));
         } else {
             out.pulse = 0.0f;
         }
 
         Band::fade(out, l, clipped, p);
+        if (anyLane(top)) Band::takeTop(out, l, clipped, top);
         return out;
     }
 };

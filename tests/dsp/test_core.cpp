@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "module/dsp/core.h"
+#include "module/dsp/lanes.h"
 #include "support/fixture.h"
 
 using namespace fourwave;

@@ -216,6 +216,27 @@ TYPED_TEST(Frame, LevelsAreReadAtTheBlockStartAndTheRefreshPositions) {
     }
 }
 
+// A level that steps to a new value and holds it: from the first sample that reads it (Perfect
+// 2: its own; the others: the next refresh position) the outputs are those of a run with the
+// new value throughout, before it those of the old. The Pulse Level moves no memory.
+TYPED_TEST(Frame, ALevelStepHoldsFromTheSampleThatReadsIt) {
+    using Pair = TypeParam;
+    for (const int32_t step : {37, 48, 200}) {
+        Signals before, after, stepped;
+        after.pulseLevel.assign(kFrames, 0.6f);
+        std::fill(stepped.pulseLevel.begin() + step, stepped.pulseLevel.end(), 0.6f);
+        ScriptedActive a, b, c;
+        run<Pair>(before, a, {kFrames});
+        run<Pair>(after, b, {kFrames});
+        run<Pair>(stepped, c, {kFrames});
+        int32_t read = step;
+        if (!Pair::Shape::kLevelsEverySample)
+            while (!isLevelRefreshSample(kFrames - read)) ++read;
+        EXPECT_EQ(firstDifference(before, stepped), read) << "step at " << step;
+        EXPECT_EQ(firstDifference(after, stepped, read), -1) << "step at " << step;
+    }
+}
+
 // Hard sync: a rising Sync edge restarts the cycle at the advance (0 here), so the samples
 // after an edge repeat the block's first samples; a threshold the phase never passes makes the
 // edges change nothing; an edge on an inactive sample is not seen.
@@ -365,12 +386,15 @@ bool sameSample(float a, float b) { return sameBits(a, b) || (std::isnan(a) && s
 // pool of ordinary and hostile values: NaN, infinities, zeros of both signs, levels beyond +-2,
 // widths outside 0 to 1, pitches inside and beyond every band (negative at 1 V/kHz), sync
 // pulses, absurd phase-modulation depths, silent Active stretches. A pool's "moving" entry
-// draws a new value every sample. Long quiet stretches take the frame's steady path, the rest
-// its sample-by-sample path.
+// draws a new value every sample, its "flickering" entry every sample either 0 or such a value
+// (levels and outputs switching on and off within four samples, widths and pitches crossing
+// their limits and bands). Long quiet stretches take the frame's steady path, the rest its
+// sample-by-sample path.
 void drawHostileInputs(Signals &s, ScriptedActive &active, std::mt19937 &rng, int32_t frames) {
     constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
     constexpr float kInf = std::numeric_limits<float>::infinity();
-    constexpr float kMoving = 12345.0f; // the pool entry that draws per sample
+    constexpr float kMoving = 12345.0f;     // the pool entry that draws per sample
+    constexpr float kFlickering = 54321.0f; // the one that draws 0 or a moving value
     struct Input {
         std::vector<float> *buffer;
         std::vector<float> pool;
@@ -380,27 +404,34 @@ void drawHostileInputs(Signals &s, ScriptedActive &active, std::mt19937 &rng, in
     active.values.assign(static_cast<size_t>(frames), 1.0f);
     const std::vector<Input> inputs = {
         {&s.pitch, {0.4f, 0.5f, 0.45f, 0.55f, 0.6f, 0.75f, 0.8f, 0.85f, 0.95f, 0.65f, -0.3f, 0.0f,
-                    kNaN, kInf, -kInf, 1e30f, kMoving}, -0.4f, 1.1f},
-        {&s.width, {0.3f, 0.5f, 0.03f, 0.97f, 0.0f, 1.0f, -0.1f, 1.5f, kNaN, kMoving}, -0.2f, 1.2f},
+                    kNaN, kInf, -kInf, 1e30f, kMoving, kFlickering}, -0.4f, 1.1f},
+        {&s.width, {0.3f, 0.5f, 0.03f, 0.97f, 0.0f, 1.0f, -0.1f, 1.5f, kNaN, kMoving, kFlickering},
+         -0.2f, 1.2f},
         {&s.sync, {0.0f, 0.0f, 0.0f, 1.0f, -0.5f, 0.7f, kNaN, kMoving}, -1.0f, 1.0f},
         {&s.syncThreshold, {0.0f, 0.5f, 2.0f, kNaN}, 0.0f, 0.0f},
         {&s.syncAdvance, {0.0f, 0.3f, 1.5f, -0.4f, 3e7f, kNaN}, 0.0f, 0.0f},
         {&s.phase, {0.0f, 0.3f, -1.0f, 1e9f, kNaN, kInf, kMoving}, -1.5f, 1.5f},
         {&s.phaseMod, {0.5f, -0.5f, 1e3f, 0.0f, kInf, kMoving}, -2.0f, 2.0f},
-        {&s.pulseLevel, {0.9f, 0.0f, -0.0f, 3.0f, -5.0f, 1e30f, -kInf, kNaN, kMoving}, -2.5f, 2.5f},
-        {&s.rampLevel, {0.5f, 0.0f, -2.5f, kInf, kNaN, kMoving}, -2.5f, 2.5f},
-        {&s.sawLevel, {-0.7f, 0.0f, 2.5f, kNaN, kMoving}, -2.5f, 2.5f},
-        {&s.triangleLevel, {1.2f, 0.0f, -0.0f, 4.0f, kNaN, kMoving}, -2.5f, 2.5f},
+        {&s.pulseLevel, {0.9f, 0.0f, -0.0f, 3.0f, -5.0f, 1e30f, -kInf, kNaN, kMoving, kFlickering},
+         -2.5f, 2.5f},
+        {&s.rampLevel, {0.5f, 0.0f, -2.5f, kInf, kNaN, kMoving, kFlickering}, -2.5f, 2.5f},
+        {&s.sawLevel, {-0.7f, 0.0f, 2.5f, kNaN, kMoving, kFlickering}, -2.5f, 2.5f},
+        {&s.triangleLevel, {1.2f, 0.0f, -0.0f, 4.0f, kNaN, kMoving, kFlickering}, -2.5f, 2.5f},
         {&active.values, {1.0f, 1.0f, 1.0f, 0.0f, -0.0f, kNaN, -3.0f}, 0.0f, 0.0f},
     };
     std::uniform_int_distribution<int32_t> length(1, 300);
+    std::bernoulli_distribution zero(0.5);
     for (const Input &in : inputs) {
         std::uniform_int_distribution<size_t> pick(0, in.pool.size() - 1);
         std::uniform_real_distribution<float> moving(in.low, in.high);
+        const auto draw = [&](float value) {
+            if (value == kFlickering) return zero(rng) ? 0.0f : moving(rng);
+            return value == kMoving ? moving(rng) : value;
+        };
         for (int32_t i = 0; i < frames;) {
             const float value = in.pool[pick(rng)];
             for (const int32_t stop = std::min(frames, i + length(rng)); i < stop; ++i)
-                (*in.buffer)[static_cast<size_t>(i)] = value == kMoving ? moving(rng) : value;
+                (*in.buffer)[static_cast<size_t>(i)] = draw(value);
         }
     }
 }

@@ -194,8 +194,8 @@ namespace {
 
 Outputs perfect2At(EdgeMemory &memory, float t, float width, float p, float increment,
                    float ramp = 1.0f, float saw = 1.0f, float pulse = 1.0f, float triangle = 1.0f) {
-    return Perfect2Shape::step(makeLevelSet(pulse, ramp, saw, triangle), memory, t, width, p,
-                               increment);
+    return Perfect2Shape::step(Perfect2Shape::take(makeLevelSet(pulse, ramp, saw, triangle)),
+                               memory, t, width, p, increment);
 }
 
 } // namespace
