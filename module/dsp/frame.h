@@ -167,6 +167,17 @@ struct Stretch {
     Stretch() {}
 };
 
+// Levels read at every sample: whether this stretch's move (then read per lane), and the inputs
+// the held levels were last taken from. Built by a constructor, as the stretch is: a constant
+// in the block's brace initialisation would have GCC clear the whole record first, the
+// stretch's arrays included, at every block.
+struct HeldLevels {
+    bool move;
+    bool taken;
+    LevelInputs<float> inputs;
+    HeldLevels() : move(false), taken(false), inputs{} {}
+};
+
 // The block's working state: the buffers, the oscillator and Perfect 2's memories in locals,
 // the held levels, the read positions.
 template <class Shape, class Mod, class ActiveSource, class Lane>
@@ -184,11 +195,7 @@ struct BlockRun {
     int32_t phasePosition;
     const int32_t end;
     Stretch<kPitchVaries> stretch;
-    // Levels read at every sample: whether this stretch's move (then read per lane), and the
-    // inputs `levels` was last taken from.
-    bool levelsMove = false;
-    bool levelsTaken = false;
-    LevelInputs<float> takenInputs{};
+    HeldLevels held;
 
     // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on),
     // with the levels l.
@@ -214,7 +221,7 @@ struct BlockRun {
     template <class T, bool PerSamplePitch>
     FOURWAVE_DSP_INLINE void step(int32_t first, int32_t k) {
         if constexpr (Shape::kLevelsEverySample) {
-            if (levelsMove) {
+            if (held.move) {
                 stepWith<T, PerSamplePitch>(readLaneLevels<T>(b, first + k), first, k);
                 return;
             }
@@ -235,14 +242,14 @@ struct BlockRun {
     // takes them once, for every lane (unless they are the ones taken last); any other reads
     // them per sample.
     FOURWAVE_DSP_INLINE void holdStretchLevels(int32_t first, int32_t stop) {
-        const LevelInputs<float> held = loadLevelInputs<float>(b, first);
-        levelsMove = anyOffset<Lane>(stop - first, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
-            return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), held);
+        const LevelInputs<float> inputs = loadLevelInputs<float>(b, first);
+        held.move = anyOffset<Lane>(stop - first, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+            return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), inputs);
         });
-        if (levelsMove || (levelsTaken && sameInputs(held, takenInputs))) return;
+        if (held.move || (held.taken && sameInputs(inputs, held.inputs))) return;
         levels = Shape::take(readLevels(b, first));
-        takenInputs = held;
-        levelsTaken = true;
+        held.inputs = inputs;
+        held.taken = true;
     }
 
     FOURWAVE_DSP_INLINE void silence(int32_t i) {
@@ -417,7 +424,8 @@ void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &acti
                                                    blockOffset,
                                                    blockOffset,
                                                    blockOffset + sampleCount,
-                                                   Stretch<!Mod::kPitchAtBlockStart>()};
+                                                   Stretch<!Mod::kPitchAtBlockStart>(),
+                                                   HeldLevels()};
     block.run(blockOffset);
     state.oscillator = block.osc;
     state.memory = block.memory;
