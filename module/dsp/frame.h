@@ -198,10 +198,13 @@ struct BlockRun {
     HeldLevels held;
 
     // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on),
-    // with the levels l.
+    // with the levels l. Where the stretch has one pitch and increment, the step has them as
+    // one value, and its tests of them are branches.
     template <class T, bool PerSamplePitch, class L>
     FOURWAVE_DSP_INLINE void stepWith(const L &l, int32_t first, int32_t k) {
-        T t, width, p, increment;
+        using Pitch = std::conditional_t<PerSamplePitch, T, float>;
+        T t, width;
+        Pitch p, increment;
         loadLanes(t, stretch.phase + k);
         loadLanes(width, b.width + first + k);
         if constexpr (PerSamplePitch) {

@@ -120,7 +120,9 @@ FOURWAVE_DSP_INLINE M32x4 operator|(M32x4 a, M32x4 b) { return M32x4{_mm_or_ps(a
 FOURWAVE_DSP_INLINE M32x4 operator|(bool a, M32x4 b) {
     return a ? M32x4{_mm_castsi128_ps(_mm_set1_epi32(-1))} : b;
 }
+FOURWAVE_DSP_INLINE M32x4 operator|(M32x4 a, bool b) { return b | a; }
 FOURWAVE_DSP_INLINE M32x4 operator&(M32x4 a, bool b) { return b ? a : M32x4{_mm_setzero_ps()}; }
+FOURWAVE_DSP_INLINE M32x4 operator&(bool a, M32x4 b) { return b & a; }
 FOURWAVE_DSP_INLINE M32x4 operator!(M32x4 a) {
     return M32x4{_mm_xor_ps(a.bits, _mm_castsi128_ps(_mm_set1_epi32(-1)))};
 }
@@ -161,6 +163,11 @@ FOURWAVE_DSP_INLINE F32x4 previousTaken(F32x4 value, M32x4 takes, float &carried
     }
     carried = _mm_cvtss_f32(_mm_shuffle_ps(latest, latest, _MM_SHUFFLE(3, 3, 3, 3)));
     return F32x4(shiftLanesUp<1>(latest, before));
+}
+
+// The same where every lane takes or none does.
+FOURWAVE_DSP_INLINE F32x4 previousTaken(F32x4 value, bool takes, float &carried) {
+    return previousTaken(value, takes | M32x4{_mm_setzero_ps()}, carried);
 }
 
 // The lane type of the waveform pass.

@@ -85,9 +85,9 @@ template <class T> FOURWAVE_DSP_INLINE LaneLevels<T> limitedLevels(T pulse, T ra
 template <class Band>
 struct CrossfadeBand {
     // Writes the triangle output and answers the clipped triangle (0.0 where it is not needed).
-    template <class T, class L>
-    FOURWAVE_DSP_INLINE static T triangle(LaneOutputs<T> &out, const L &l, T t, T p) {
-        const auto needed = l.triangleOn | (p >= T(Band::kLow));
+    template <class T, class L, class P>
+    FOURWAVE_DSP_INLINE static T triangle(LaneOutputs<T> &out, const L &l, T t, P p) {
+        const auto needed = l.triangleOn | (p >= P(Band::kLow));
         if (!anyLane(needed)) {
             out.triangle = 0.0f;
             return 0.0f;
@@ -125,9 +125,9 @@ struct CrossfadeBand {
 
     // Inside the band (above kLow), the crossfade of the outputs already written; an output
     // whose level is zero stays exactly 0.0.
-    template <class T, class L>
-    FOURWAVE_DSP_INLINE static void fade(LaneOutputs<T> &out, const L &l, T clipped, T p) {
-        const auto inBand = p > T(Band::kLow);
+    template <class T, class L, class P>
+    FOURWAVE_DSP_INLINE static void fade(LaneOutputs<T> &out, const L &l, T clipped, P p) {
+        const auto inBand = p > P(Band::kLow);
         if (!anyLane(inBand)) return;
         const T a = p - Band::kLow;
         const T b = Band::kHigh - p;
@@ -156,9 +156,9 @@ struct PerfectShape {
 
     static Levels take(const LevelSet &l) { return Levels{levelValues(l), 0.5f * l.rawPulse}; }
 
-    template <class T>
+    template <class T, class P>
     FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels &levels, EdgeMemory &, T t,
-                                                   T width, T, T) {
+                                                   T width, P, P) {
         const LevelValues &l = levels.values;
         LaneOutputs<T> out;
         out.ramp = !l.rampOn ? T(0.0f) : (0.5f - t) * l.ramp;
@@ -198,9 +198,9 @@ struct Perfect2Shape {
     using Levels = LevelValues;
     static Levels take(const LevelSet &l) { return levelValues(l); }
 
-    template <class T, class L>
+    template <class T, class L, class P>
     FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const L &l, EdgeMemory &memory, T t, T width,
-                                                   T p, T increment) {
+                                                   P p, P increment) {
         LaneOutputs<T> out;
         const T clipped = Band::triangle(out, l, t, p);
         const auto top = Band::inTop(p);
@@ -375,9 +375,11 @@ struct SoftShape {
         return choose(t <= width, upToWidth, pastWidth);
     }
 
-    template <class T>
+    // The pitch on every lane, one stretch's pitch or not: its tests stay masks here.
+    template <class T, class P>
     FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels &levels, EdgeMemory &, T t,
-                                                   T width, T p, T) {
+                                                   T width, P pitch, P) {
+        const T p = pitch;
         const LevelValues &l = levels.values;
         LaneOutputs<T> out;
         const T clipped = Band::triangle(out, l, t, p);
