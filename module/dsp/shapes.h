@@ -13,7 +13,8 @@
 // for several consecutive ones. The level flags are the same for every lane (the levels of one
 // read), except Perfect 2's where its levels move within the lanes (masks then); what depends
 // on the phase, the width or the pitch is a mask and a `select`, and a branch that only saves
-// work is taken when no lane needs it.
+// work is taken when no lane needs it. Perfect 2 takes the pitch and increment as one float
+// where every lane has the same ones (its pitch tests are then branches).
 #pragma once
 
 #include "lanes.h"
