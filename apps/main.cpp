@@ -99,8 +99,8 @@ public:
     explicit ProgressBar(bool enabled) : enabled_(enabled && isatty(STDERR_FILENO) == 1) {}
     void update(int64_t done, int64_t total) {
         if (!enabled_) return;
-        const double elapsed = std::chrono::duration<double>(
-                                   std::chrono::steady_clock::now() - started_).count();
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
         if (elapsed < kProgressAfterSeconds && !shown_) return;
         if (done >= total) {
             finish();
@@ -142,13 +142,13 @@ void writeTextAtomically(const std::string &path, const std::string &content) {
                             path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0)
-        throw UsageError(path + ": cannot write in the folder '" + folder + "': " +
-                         std::strerror(errno));
+        throw UsageError(path + ": cannot write in the folder '" + folder +
+                         "': " + std::strerror(errno));
     const mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
-    const bool written = ::write(fd, content.data(), content.size()) ==
-                         static_cast<ssize_t>(content.size());
+    const bool written =
+        ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
     if (close(fd) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
         unlink(temporary.c_str());
         throw RunError(path + ": cannot write the file");
@@ -209,7 +209,8 @@ int runRender(const RenderOptions &options, bool pluginGiven) {
     std::vector<float> interleaved;
     const BlockSink sink = [&](const float *const channels[kOutputCount], int32_t count) {
         if (options.split) {
-            for (int c = 0; c < kOutputCount; ++c) writers[static_cast<size_t>(c)]->write(channels[c], count);
+            for (int c = 0; c < kOutputCount; ++c)
+                writers[static_cast<size_t>(c)]->write(channels[c], count);
             return;
         }
         interleaved.resize(static_cast<size_t>(count) * kOutputCount);
@@ -228,7 +229,8 @@ int runRender(const RenderOptions &options, bool pluginGiven) {
     if (!options.quiet) {
         const double audioSeconds = static_cast<double>(summary.frames) / patch.sampleRateHz;
         std::string files = writers.front()->path();
-        if (writers.size() > 1) files += " (and the " + std::to_string(writers.size() - 1) + " other outputs)";
+        if (writers.size() > 1)
+            files += " (and the " + std::to_string(writers.size() - 1) + " other outputs)";
         std::string sleep = "no sleep request";
         constexpr size_t kListedSleeps = 4;
         for (size_t i = 0; i < summary.sleepFrames.size() && i < kListedSleeps; ++i)
@@ -288,8 +290,7 @@ int runAnalyze(const AnalyzeOptions &options) {
                 "energy off\nthe harmonics against the energy on them (lower is cleaner). DC "
                 "offset: the mean.\n\n",
                 base.sampleRateHz);
-    std::printf("%-9s %6s %9s | %-31s | %s\n", "", "", "", "alias to signal, dB",
-                "DC offset, V");
+    std::printf("%-9s %6s %9s | %-31s | %s\n", "", "", "", "alias to signal, dB", "DC offset, V");
     std::printf("%-9s %6s %9s | %7s %7s %7s %7s | %7s %7s %7s %7s\n", "shape", "pitch", "freq Hz",
                 "ramp", "saw", "pulse", "tri", "ramp", "saw", "pulse", "tri");
 
@@ -307,8 +308,8 @@ int runAnalyze(const AnalyzeOptions &options) {
                     channels[c].insert(channels[c].end(), block[c], block[c] + count);
             };
             throwIfStopped(renderPatch(library->entries(), patch, collect));
-            const double hz = moduleFrequencyHz(static_cast<float>(volts / kVoltsPerUnit),
-                                                false, patch.sampleRateHz);
+            const double hz = moduleFrequencyHz(static_cast<float>(volts / kVoltsPerUnit), false,
+                                                patch.sampleRateHz);
             ToneMeasurement m[kOutputCount];
             for (int c = 0; c < kOutputCount; ++c)
                 m[c] = analyser.measure(channels[c].data() + kAnalysisSettleFrames, hz,
@@ -316,8 +317,10 @@ int runAnalyze(const AnalyzeOptions &options) {
 
             std::printf("%-9s %4.1f V %9.2f |", shapeName(shape), volts, hz);
             for (const ToneMeasurement &x : m) {
-                if (x.silent) std::printf(" %7s", "silent");
-                else std::printf(" %7.1f", x.aliasToSignalDb);
+                if (x.silent)
+                    std::printf(" %7s", "silent");
+                else
+                    std::printf(" %7.1f", x.aliasToSignalDb);
             }
             std::printf(" |");
             // Below the last printed digit a mean is 0, not "-0.000".
@@ -363,32 +366,38 @@ int main(int argc, char **argv) {
     RenderOptions render;
     CLI::App *renderCommand = app.add_subcommand(
         "render", "Render a patch to a 4-channel float WAV (Ramp, Saw, Pulse, Triangle)");
-    renderCommand->add_option("patch", render.patchPath,
-                              "Patch file: JSON, keys as the long options (default: the "
-                              "built-in patch)")
+    renderCommand
+        ->add_option("patch", render.patchPath,
+                     "Patch file: JSON, keys as the long options (default: the "
+                     "built-in patch)")
         ->type_name("PATCH.json");
     for (const auto &[key, valueName, help] : kSettingsHelp)
-        render.options[key] = renderCommand
-                                  ->add_option(std::string("--") + key, render.values[key], help)
-                                  ->type_name(valueName)
-                                  ->group("Settings");
+        render.options[key] =
+            renderCommand->add_option(std::string("--") + key, render.values[key], help)
+                ->type_name(valueName)
+                ->group("Settings");
     for (const InputKey &input : kInputKeys)
         render.options[input.key] =
             renderCommand
                 ->add_option(std::string("--") + input.key, render.values[input.key], input.help)
                 ->type_name("SIGNAL")
                 ->group("Inputs (volts, or a SIGNAL)");
-    renderCommand->add_option("-o,--output", render.outputPath,
-                              "WAV file to write (whole, or not at all)")
-        ->required()->type_name("OUT.wav")->group("Output");
-    renderCommand->add_flag("--split", render.split,
-                            "Four mono files instead: OUT-ramp.wav ... OUT-triangle.wav")
+    renderCommand
+        ->add_option("-o,--output", render.outputPath, "WAV file to write (whole, or not at all)")
+        ->required()
+        ->type_name("OUT.wav")
+        ->group("Output");
+    renderCommand
+        ->add_flag("--split", render.split,
+                   "Four mono files instead: OUT-ramp.wav ... OUT-triangle.wav")
         ->group("Output");
     CLI::Option *renderPlugin =
-        renderCommand->add_option("--plugin", render.pluginPath,
-                                  "Plug-in library, either flavour (default: fourwave_sse.so "
-                                  "beside this program)")
-            ->type_name("PATH")->group("Output");
+        renderCommand
+            ->add_option("--plugin", render.pluginPath,
+                         "Plug-in library, either flavour (default: fourwave_sse.so "
+                         "beside this program)")
+            ->type_name("PATH")
+            ->group("Output");
     renderCommand->add_flag("-q,--quiet", render.quiet, "No progress bar, no summary line")
         ->group("Output");
     renderCommand->footer(
@@ -419,22 +428,23 @@ int main(int argc, char **argv) {
     AnalyzeOptions analyze;
     CLI::App *analyzeCommand = app.add_subcommand(
         "analyze", "Measure aliasing and DC offset of steady tones, by shape and pitch");
-    analyzeCommand->add_option("--shapes", analyze.shapes,
-                               "Shapes to measure (default: all five)")
+    analyzeCommand->add_option("--shapes", analyze.shapes, "Shapes to measure (default: all five)")
         ->type_name("NAME,...");
-    analyzeCommand->add_option("--pitches", analyze.pitches,
-                               "Pitches in volts, 1 V/octave (default 2,5,7,8,9)")
+    analyzeCommand
+        ->add_option("--pitches", analyze.pitches,
+                     "Pitches in volts, 1 V/octave (default 2,5,7,8,9)")
         ->type_name("V,...");
     analyzeCommand->add_option("--rate", analyze.rate, "Sample rate (default 48000)")
         ->type_name("HZ");
-    analyzeCommand->add_option("--csv", analyze.csvPath,
-                               "Also write the measurements as CSV, one row per output")
+    analyzeCommand
+        ->add_option("--csv", analyze.csvPath,
+                     "Also write the measurements as CSV, one row per output")
         ->type_name("OUT.csv");
-    analyze.pluginOption =
-        analyzeCommand->add_option("--plugin", analyze.pluginPath,
-                                   "Plug-in library (default: fourwave_sse.so beside this "
-                                   "program)")
-            ->type_name("PATH");
+    analyze.pluginOption = analyzeCommand
+                               ->add_option("--plugin", analyze.pluginPath,
+                                            "Plug-in library (default: fourwave_sse.so beside this "
+                                            "program)")
+                               ->type_name("PATH");
     analyzeCommand->footer(
         "Each tone has all four levels and Width at 5 V; 4096 frames settle, then 65536 are "
         "measured.\n"

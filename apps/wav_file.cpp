@@ -105,8 +105,8 @@ void WavWriter::commit() {
     file_ = nullptr;
     if (closed != 0) throw RunError(path_ + ": cannot finish the WAV file");
     if (std::rename(temporaryPath_.c_str(), path_.c_str()) != 0)
-        throw RunError(path_ + ": cannot move the finished file into place: " +
-                       std::strerror(errno));
+        throw RunError(path_ +
+                       ": cannot move the finished file into place: " + std::strerror(errno));
     forgetPending(slot_);
     slot_ = -1;
     temporaryPath_.clear();

@@ -71,8 +71,8 @@ bool measure(const std::string &plugin, const host::PluginEntries &entries, int 
                 host.setChoice(FM_MODE_SETTING, row.modulated ? FM_ENABLE : FM_DISABLE);
                 host.fill(PITCH_INPUT, 0.4f);
                 host.fill(WIDTH_INPUT, 0.3f);
-                for (int32_t level : {RAMP_LEVEL_INPUT, SAW_LEVEL_INPUT, PULSE_LEVEL_INPUT,
-                                      TRIANGLE_LEVEL_INPUT})
+                for (int32_t level :
+                     {RAMP_LEVEL_INPUT, SAW_LEVEL_INPUT, PULSE_LEVEL_INPUT, TRIANGLE_LEVEL_INPUT})
                     host.fill(level, 0.5f);
                 host.fill(ACTIVE_INPUT, 1.0f);
                 host.open();
@@ -96,8 +96,10 @@ int main(int argc, char **argv) {
     std::vector<std::string> plugins;
     int calls = 1000;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--plugin") == 0) plugins.emplace_back(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--calls") == 0) calls = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--plugin") == 0)
+            plugins.emplace_back(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--calls") == 0)
+            calls = std::atoi(argv[i + 1]);
     }
     if (plugins.empty()) {
         std::fprintf(stderr, "usage: %s --plugin FILE [--plugin FILE ...] [--calls N]\n", argv[0]);

@@ -60,7 +60,17 @@ const auto &kRoutines = test::kRoutineTable;
 // The situations that matter to users. The modulation routines run under FM Enable with a
 // steady pitch wherever the case does not name another setting: that is their cheapest
 // per-sample pitch path that still follows the input (one comparison per sample).
-enum class Case { Steady, Steady440, ThreeZero, Band, FmSweep, HalfSweep, PhaseMod, Sync, Inactive };
+enum class Case {
+    Steady,
+    Steady440,
+    ThreeZero,
+    Band,
+    FmSweep,
+    HalfSweep,
+    PhaseMod,
+    Sync,
+    Inactive
+};
 
 struct CaseInfo {
     Case id;
@@ -70,15 +80,15 @@ struct CaseInfo {
 };
 
 constexpr CaseInfo kCases[] = {
-    {Case::Steady, "steady", true, true},       // all levels non-zero, pitch 0.4 (220 Hz)
-    {Case::Steady440, "steady-440", true, true}, // the same at pitch 0.5 (440 Hz), Width 5 V
-    {Case::ThreeZero, "three-zero", true, true}, // Ramp, Saw, Triangle levels 0; Pulse on
-    {Case::Band, "band", true, true},           // pitch 0.65: inside every crossfade band
-    {Case::FmSweep, "fm-sweep", false, true},   // FM Enable, a new pitch every sample
+    {Case::Steady, "steady", true, true},         // all levels non-zero, pitch 0.4 (220 Hz)
+    {Case::Steady440, "steady-440", true, true},  // the same at pitch 0.5 (440 Hz), Width 5 V
+    {Case::ThreeZero, "three-zero", true, true},  // Ramp, Saw, Triangle levels 0; Pulse on
+    {Case::Band, "band", true, true},             // pitch 0.65: inside every crossfade band
+    {Case::FmSweep, "fm-sweep", false, true},     // FM Enable, a new pitch every sample
     {Case::HalfSweep, "half-sweep", false, true}, // FM Half, a new pair average every 2
-    {Case::PhaseMod, "pm", false, true},        // PM Enable, a moving Phase input, FM off
-    {Case::Sync, "sync", true, true},           // a hard-sync edge every 8 samples (6 kHz)
-    {Case::Inactive, "inactive", true, true},   // Active 0: winding down, then asking to sleep
+    {Case::PhaseMod, "pm", false, true},          // PM Enable, a moving Phase input, FM off
+    {Case::Sync, "sync", true, true},             // a hard-sync edge every 8 samples (6 kHz)
+    {Case::Inactive, "inactive", true, true},     // Active 0: winding down, then asking to sleep
 };
 
 constexpr int32_t kBlockSizes[] = {16, 64, 256, 1024};
@@ -269,10 +279,10 @@ void fixIterations(benchmark::internal::Benchmark *b) {
 template <size_t N>
 void registerBlocks(const std::string &name, const host::PluginEntries &entries, int16_t shape,
                     bool modulated, Case c, const int32_t (&blocks)[N]) {
-    auto *b = benchmark::RegisterBenchmark(
-        name.c_str(), [entries, shape, modulated, c](benchmark::State &state) {
-            runBlocks(state, entries, shape, modulated, c);
-        });
+    auto *b = benchmark::RegisterBenchmark(name.c_str(),
+                                           [entries, shape, modulated, c](benchmark::State &state) {
+                                               runBlocks(state, entries, shape, modulated, c);
+                                           });
     for (const int32_t block : blocks) b->Arg(block);
     b->ArgName("block");
     fixIterations(b);
@@ -327,10 +337,10 @@ void registerAll() {
         for (const Routine &routine : kRoutines) {
             if (routine.modulated) continue;
             const std::string name = "scale/" + flavour.name + "/" + routine.name;
-            auto *b = benchmark::RegisterBenchmark(
-                name.c_str(), [entries, routine](benchmark::State &state) {
-                    runScale(state, entries, routine.shape);
-                });
+            auto *b = benchmark::RegisterBenchmark(name.c_str(),
+                                                   [entries, routine](benchmark::State &state) {
+                                                       runScale(state, entries, routine.shape);
+                                                   });
             for (const int32_t n : kScaleInstances) b->Arg(n);
             b->ArgName("instances");
             fixIterations(b);

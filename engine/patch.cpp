@@ -12,7 +12,7 @@ namespace fourwave::engine {
 
 using nlohmann::json;
 
-const std::vector<std::string> kSettingKeys = {"shape", "freq-scale", "fm",   "pm",
+const std::vector<std::string> kSettingKeys = {"shape", "freq-scale", "fm",      "pm",
                                                "rate",  "block",      "seconds", "seed"};
 
 const char *const kDefaultPatchJson = R"({
@@ -54,8 +54,10 @@ struct Choice {
     int16_t value;
 };
 
-constexpr Choice kShapes[] = {{"perfect", SHAPE_PERFECT}, {"perfect2", SHAPE_PERFECT2},
-                              {"bright", SHAPE_BRIGHT},   {"medium", SHAPE_MEDIUM},
+constexpr Choice kShapes[] = {{"perfect", SHAPE_PERFECT},
+                              {"perfect2", SHAPE_PERFECT2},
+                              {"bright", SHAPE_BRIGHT},
+                              {"medium", SHAPE_MEDIUM},
                               {"dark", SHAPE_DARK}};
 constexpr Choice kFreqScales[] = {{"oct", FREQ_SCALE_VOLT_PER_OCTAVE},
                                   {"khz", FREQ_SCALE_VOLT_PER_KHZ}};
@@ -67,8 +69,7 @@ std::string shown(const json &value) {
     return value.is_string() ? "'" + value.get<std::string>() + "'" : value.dump();
 }
 
-Error textOf(const json &value, const std::string &where, const char *expected,
-             std::string *text) {
+Error textOf(const json &value, const std::string &where, const char *expected, std::string *text) {
     if (value.is_string()) {
         *text = value.get<std::string>();
     } else if (value.is_number()) {
@@ -188,8 +189,8 @@ Error applySetting(Patch &patch, const std::string &key, const json &value,
             patch.blockFrames = kRandomBlockFrames;
             return {};
         }
-        if (Error error = wholeNumberOf(value, where, 1, kMaxBlockFrames,
-                                        " of frames (or 'random')", &whole))
+        if (Error error =
+                wholeNumberOf(value, where, 1, kMaxBlockFrames, " of frames (or 'random')", &whole))
             return error;
         patch.randomBlocks = false;
         patch.blockFrames = static_cast<int32_t>(whole);

@@ -20,9 +20,9 @@ namespace fourwave::engine {
 
 // One input of the module as a patch names it.
 struct InputKey {
-    const char *key;    // patch key and long option name
-    int32_t plug;       // module plug number
-    const char *help;   // one line for --help
+    const char *key;  // patch key and long option name
+    int32_t plug;     // module plug number
+    const char *help; // one line for --help
 };
 
 // In the order the help lists them.
@@ -50,9 +50,9 @@ struct Patch {
     int16_t fmMode = FM_DISABLE;
     int16_t pmMode = PM_DISABLE;
     int32_t sampleRateHz = 48000;
-    int32_t blockFrames = 64;   // the fixed block size, or the largest with randomBlocks
-    bool randomBlocks = false;  // block sizes drawn from 1 to blockFrames
-    uint32_t seed = 1;          // of the random block sizes
+    int32_t blockFrames = 64;  // the fixed block size, or the largest with randomBlocks
+    bool randomBlocks = false; // block sizes drawn from 1 to blockFrames
+    uint32_t seed = 1;         // of the random block sizes
     double seconds = 2.0;
     std::array<Signal, kInputKeys.size()> inputs; // in kInputKeys order
 

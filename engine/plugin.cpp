@@ -13,12 +13,26 @@ namespace {
 
 // The plug names this program relies on, by plug number: a library whose plugs differ is not
 // the module this host was written for.
-constexpr const char *kExpectedPlugNames[NUM_PLUGS] = {
-    "Pitch",      "Width",       "Sync",           "Phase",          "Phase Mod",
-    "Ramp Level", "Saw Level",   "Pulse Level",    "Triangle Level", "Sync Threshold",
-    "Sync Advance", "Active",    "Audio Rate Frequency Modulation", "Phase Modulation",
-    "Shape",      "Ramp Out",    "Saw Out",        "Pulse Out",      "Triangle Out",
-    "Freq Scale"};
+constexpr const char *kExpectedPlugNames[NUM_PLUGS] = {"Pitch",
+                                                       "Width",
+                                                       "Sync",
+                                                       "Phase",
+                                                       "Phase Mod",
+                                                       "Ramp Level",
+                                                       "Saw Level",
+                                                       "Pulse Level",
+                                                       "Triangle Level",
+                                                       "Sync Threshold",
+                                                       "Sync Advance",
+                                                       "Active",
+                                                       "Audio Rate Frequency Modulation",
+                                                       "Phase Modulation",
+                                                       "Shape",
+                                                       "Ramp Out",
+                                                       "Saw Out",
+                                                       "Pulse Out",
+                                                       "Triangle Out",
+                                                       "Freq Scale"};
 
 bool fileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
@@ -40,8 +54,7 @@ Error loadPlugin(const std::string &path, const std::string &where,
     options.bufferFrames = 1;
     options.logCalls = false;
     host::Host probe(loaded->entries(), options);
-    if (!probe.create())
-        return Error(where + ": '" + path + "' refused to create an instance");
+    if (!probe.create()) return Error(where + ": '" + path + "' refused to create an instance");
     const auto &descriptions = probe.descriptions();
     for (int32_t plug = 0; plug < NUM_PLUGS; ++plug) {
         const char *name = plug < static_cast<int32_t>(descriptions.size())

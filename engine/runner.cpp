@@ -56,18 +56,20 @@ PatchRunner::PatchRunner(const host::PluginEntries &entries, const Patch &patch,
     host::Host &host = *host_;
     host.setSampleRate(static_cast<float>(patch.sampleRateHz));
     host.setBlockSize(patch.blockFrames);
-    for (const SettingPlug &setting : kSettingPlugs) host.setChoice(setting.plug, patch.*setting.value);
+    for (const SettingPlug &setting : kSettingPlugs)
+        host.setChoice(setting.plug, patch.*setting.value);
     host.open();
 
-    for (size_t i = 0; i < kInputKeys.size(); ++i) inputBuffers_[i] = host.buffer(kInputKeys[i].plug);
+    for (size_t i = 0; i < kInputKeys.size(); ++i)
+        inputBuffers_[i] = host.buffer(kInputKeys[i].plug);
     for (int c = 0; c < kOutputCount; ++c) outputBuffers_[c] = host.buffer(kOutputPlugs[c]);
     while (kInputKeys[activeIndex_].plug != ACTIVE_INPUT) ++activeIndex_;
     const Signal &active = patch.inputs[activeIndex_];
     // A host announces a connected input's state when the patch starts: static for a
     // constant, one-off steps for a stepped signal, running for a continuous one.
     initialActiveState_ = active.kind() == Signal::Kind::Constant ? STATE_STATIC
-                          : active.stepped()                     ? STATE_ONE_OFF
-                                                                 : STATE_RUNNING;
+                          : active.stepped()                      ? STATE_ONE_OFF
+                                                                  : STATE_RUNNING;
     random_.seed(patch.seed);
     events_.reserve(static_cast<size_t>(patch.blockFrames) + 1);
     pendingSettings_.reserve(std::size(kSettingPlugs));

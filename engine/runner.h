@@ -40,10 +40,10 @@ inline constexpr const char *kOutputNames[kOutputCount] = {"ramp", "saw", "pulse
 struct RenderSummary {
     int64_t frames = 0;
     double wallSeconds = 0.0;
-    int64_t sleepRequests = 0;          // every request, including repeats while asleep
-    std::vector<int64_t> sleepFrames;   // where the instance fell asleep (end of the block)
+    int64_t sleepRequests = 0;        // every request, including repeats while asleep
+    std::vector<int64_t> sleepFrames; // where the instance fell asleep (end of the block)
     int64_t processCalls = 0;
-    std::string failure;                // renderPatch: empty when every frame was rendered
+    std::string failure; // renderPatch: empty when every frame was rendered
 };
 
 class PatchRunner {

@@ -144,21 +144,18 @@ Error Signal::parse(const std::string &text, const std::string &where, Signal *p
 double Signal::voltsAt(int64_t frame, double rateHz, double durationSeconds) const {
     const double seconds = static_cast<double>(frame) / rateHz;
     switch (kind_) {
-    case Kind::Constant:
-        return from_;
+    case Kind::Constant: return from_;
     case Kind::LinearSweep:
     case Kind::ExponentialSweep: {
-        const double x = durationSeconds > 0.0 ? std::clamp(seconds / durationSeconds, 0.0, 1.0)
-                                               : 0.0;
+        const double x =
+            durationSeconds > 0.0 ? std::clamp(seconds / durationSeconds, 0.0, 1.0) : 0.0;
         if (kind_ == Kind::LinearSweep) return from_ + (to_ - from_) * x;
         return from_ * std::pow(to_ / from_, x);
     }
     case Kind::Sine:
         return 0.5 * (from_ + to_) + 0.5 * (to_ - from_) * std::sin(kTwoPi * hz_ * seconds);
-    case Kind::Square:
-        return cyclePosition(frame, hz_, rateHz) < 0.5 ? to_ : from_;
-    case Kind::Pulse:
-        return cyclePosition(frame, hz_, rateHz) < duty_ ? from_ : 0.0;
+    case Kind::Square: return cyclePosition(frame, hz_, rateHz) < 0.5 ? to_ : from_;
+    case Kind::Pulse: return cyclePosition(frame, hz_, rateHz) < duty_ ? from_ : 0.0;
     case Kind::Gate:
         for (const auto &[on, off] : gates_)
             if (seconds >= on && seconds < off) return kGateVolts;

@@ -67,18 +67,38 @@ public:
         return value;
     }
     float value() {
-        static const float specials[32] = {
-            0.0f, -0.0f, 1.0f, -1.0f, 0.5f,
-            std::numeric_limits<float>::quiet_NaN(),
-            std::numeric_limits<float>::infinity(),
-            -std::numeric_limits<float>::infinity(),
-            std::numeric_limits<float>::denorm_min(),
-            -std::numeric_limits<float>::denorm_min(),
-            std::numeric_limits<float>::min(),
-            std::numeric_limits<float>::max(),
-            -std::numeric_limits<float>::max(),
-            1e30f, -1e30f, 1e-30f, 16777216.0f, 16777218.0f, 0.45f, 0.75f, 0.55f, 0.8f, 0.85f,
-            0.6f, 2.0f, -2.0f, 10.0f, 1e9f, 3e38f, 0.99999994f, 1.0000001f, -1e-40f};
+        static const float specials[32] = {0.0f,
+                                           -0.0f,
+                                           1.0f,
+                                           -1.0f,
+                                           0.5f,
+                                           std::numeric_limits<float>::quiet_NaN(),
+                                           std::numeric_limits<float>::infinity(),
+                                           -std::numeric_limits<float>::infinity(),
+                                           std::numeric_limits<float>::denorm_min(),
+                                           -std::numeric_limits<float>::denorm_min(),
+                                           std::numeric_limits<float>::min(),
+                                           std::numeric_limits<float>::max(),
+                                           -std::numeric_limits<float>::max(),
+                                           1e30f,
+                                           -1e30f,
+                                           1e-30f,
+                                           16777216.0f,
+                                           16777218.0f,
+                                           0.45f,
+                                           0.75f,
+                                           0.55f,
+                                           0.8f,
+                                           0.85f,
+                                           0.6f,
+                                           2.0f,
+                                           -2.0f,
+                                           10.0f,
+                                           1e9f,
+                                           3e38f,
+                                           0.99999994f,
+                                           1.0000001f,
+                                           -1e-40f};
         const uint8_t selector = u8();
         if (selector < 32) return specials[selector];
         if (selector < 64) return f32();
@@ -122,9 +142,9 @@ bool verbose() {
     static const bool on = std::getenv("FOURWAVE_FUZZ_VERBOSE") != nullptr;
     return on;
 }
-#define TRACE(...)                                                                            \
-    do {                                                                                      \
-        if (verbose()) std::fprintf(stderr, __VA_ARGS__);                                     \
+#define TRACE(...)                                        \
+    do {                                                  \
+        if (verbose()) std::fprintf(stderr, __VA_ARGS__); \
     } while (0)
 
 void checkBlock(host::Host &h, int32_t offset, int32_t count, bool opened) {
@@ -139,8 +159,8 @@ void checkBlock(host::Host &h, int32_t offset, int32_t count, bool opened) {
     if (count > 0 && reliability::blockInputsFinite(h, offset, count)) {
         const std::string bad = reliability::firstNonFiniteOutput(h, offset, count);
         if (!bad.empty())
-            fail("non-finite output from finite inputs, block at " + std::to_string(offset) +
-                 "+" + std::to_string(count) + ": " + bad);
+            fail("non-finite output from finite inputs, block at " + std::to_string(offset) + "+" +
+                 std::to_string(count) + ": " + bad);
     }
 }
 
@@ -257,9 +277,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             h.setChoice(plug, value);
             break;
         }
-        case 6:
-            h.advanceClock(in.u16());
-            break;
+        case 6: h.advanceClock(in.u16()); break;
         case 7: {
             const float rate = in.value();
             TRACE("sample rate %g\n", rate);

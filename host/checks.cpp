@@ -89,7 +89,8 @@ void Host::verifyChecks(int32_t offset, int32_t count, int64_t heapCalls) {
     }
     if (heapCalls > 0)
         violations_.push_back("block at " + std::to_string(offset) + "+" + std::to_string(count) +
-                              ": " + std::to_string(heapCalls) + " heap calls during the process call");
+                              ": " + std::to_string(heapCalls) +
+                              " heap calls during the process call");
 }
 
 } // namespace fourwave::host

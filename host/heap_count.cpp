@@ -84,7 +84,8 @@ void freeHook(const volatile void *pointer) {
     if (pointer != nullptr) noteHeapCall(-1);
 }
 // Installed before main; the hooks run for every allocator call from then on.
-[[maybe_unused]] const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(mallocHook, freeHook);
+[[maybe_unused]] const int hooksInstalled =
+    __sanitizer_install_malloc_and_free_hooks(mallocHook, freeHook);
 } // namespace
 
 #else // the replacements

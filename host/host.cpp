@@ -32,8 +32,8 @@ Host::~Host() {
 
 bool Host::create(int32_t index, int32_t objectKind) {
     if (entries_.makeModule == nullptr) return false;
-    record_ = entries_.makeModule(index, objectKind, options_.nullCallback ? nullptr : callback,
-                                  this);
+    record_ =
+        entries_.makeModule(index, objectKind, options_.nullCallback ? nullptr : callback, this);
     if (record_ == nullptr) return false;
     bindPlugs();
     return true;
@@ -78,7 +78,8 @@ void Host::bindPlugs() {
                 description.defaultText != nullptr)
                 fill(plug, static_cast<float>(std::atof(description.defaultText)) / 10.0f);
         } else if (description.datatype == DT_ENUM) {
-            const int choice = description.defaultText != nullptr ? std::atoi(description.defaultText) : 0;
+            const int choice =
+                description.defaultText != nullptr ? std::atoi(description.defaultText) : 0;
             *static_cast<int16_t *>(description.variable) = static_cast<int16_t>(choice);
         }
     }
@@ -194,10 +195,8 @@ intptr_t Host::answer(int32_t opcode, int32_t index, int32_t value, void *pointe
     case HOST_OP_SEND_STATE:
         if (index >= 0 && index < kMaxPins) outputStates_[static_cast<size_t>(index)] = value;
         return 0;
-    case HOST_OP_GET_SAMPLE_CLOCK:
-        return bufferStartClock_ + currentOffset_;
-    case HOST_OP_GET_BUFFER_START_CLOCK:
-        return bufferStartClock_;
+    case HOST_OP_GET_SAMPLE_CLOCK: return bufferStartClock_ + currentOffset_;
+    case HOST_OP_GET_BUFFER_START_CLOCK: return bufferStartClock_;
     case HOST_OP_GET_BUFFER_ADDRESS: {
         if (index < 0 || index >= kMaxPins) return 0;
         if (pinBuffers_.size() <= static_cast<size_t>(index))
@@ -206,16 +205,13 @@ intptr_t Host::answer(int32_t opcode, int32_t index, int32_t value, void *pointe
         if (!slot) slot = std::make_unique<Buffer>(makeBuffer(false));
         return reinterpret_cast<intptr_t>(slot->data());
     }
-    case HOST_OP_REQUEST_SLEEP:
-        return options_.sleepAnswer;
-    case HOST_OP_GET_PIN_COUNT:
-        return options_.pinCount;
+    case HOST_OP_REQUEST_SLEEP: return options_.sleepAnswer;
+    case HOST_OP_GET_PIN_COUNT: return options_.pinCount;
     case HOST_OP_ADD_EVENT:
         if (pointer != nullptr && queued_.size() < kEventQueueCapacity)
             queued_.push_back(*static_cast<const HostEvent *>(pointer));
         return 0;
-    default:
-        return 0;
+    default: return 0;
     }
 }
 

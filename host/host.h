@@ -65,12 +65,12 @@ struct HostCall {
 };
 
 struct HostOptions {
-    intptr_t pinCount = 20;        // the answer to opcode 14
-    int32_t bufferFrames = 4096;   // samples per plug buffer
-    bool checkBlocks = true;       // marker, guard-zone, input and heap checks on every call
-    bool logCalls = true;          // keep HostCall records (per-sample clock queries excepted)
-    intptr_t sleepAnswer = 0;      // the answer to a sleep request (opcode 10)
-    bool nullCallback = false;     // create the instance without a host callback
+    intptr_t pinCount = 20;      // the answer to opcode 14
+    int32_t bufferFrames = 4096; // samples per plug buffer
+    bool checkBlocks = true;     // marker, guard-zone, input and heap checks on every call
+    bool logCalls = true;        // keep HostCall records (per-sample clock queries excepted)
+    intptr_t sleepAnswer = 0;    // the answer to a sleep request (opcode 10)
+    bool nullCallback = false;   // create the instance without a host callback
 };
 
 // True on the calling thread while the host is inside a process call or an event delivery:
@@ -103,8 +103,8 @@ public:
     // makeModule, then the plug descriptions and the binding of every plug. False when the
     // library refuses to create an instance.
     bool create(int32_t index = 0, int32_t objectKind = SE_OBJECT_KIND_MODULE);
-    intptr_t dispatch(int32_t opcode, int32_t index = 0, int32_t value = 0,
-                      void *pointer = nullptr, float opt = 0.0f);
+    intptr_t dispatch(int32_t opcode, int32_t index = 0, int32_t value = 0, void *pointer = nullptr,
+                      float opt = 0.0f);
     void setSampleRate(float rate) { dispatch(MODULE_OP_SET_SAMPLE_RATE, 0, 0, nullptr, rate); }
     void setBlockSize(int32_t size) { dispatch(MODULE_OP_SET_BLOCK_SIZE, 0, size); }
     void open() { dispatch(MODULE_OP_OPEN); }
@@ -116,8 +116,8 @@ public:
     const std::vector<PlugDescription> &descriptions() const { return descriptions_; }
     // The host's buffer of an audio plug (bufferFrames samples), or null.
     float *buffer(int32_t plug);
-    void fill(int32_t plug, float value);                 // a constant on an audio plug
-    void setChoice(int32_t plug, int16_t choice);         // a setting's choice number
+    void fill(int32_t plug, float value);         // a constant on an audio plug
+    void setChoice(int32_t plug, int16_t choice); // a setting's choice number
     // Plug-state event for `pin`, applying at sample `offset` of the current buffer: during the
     // delivery the clock answers point there, so the instance reads its inputs at that sample.
     void sendPlugState(int32_t pin, int32_t state, int32_t offset = 0);
@@ -170,8 +170,8 @@ private:
     HostOptions options_;
     BindingRecord *record_ = nullptr;
     std::vector<PlugDescription> descriptions_;
-    std::vector<Buffer> buffers_;                       // by plug number; empty for settings
-    std::vector<std::unique_ptr<Buffer>> pinBuffers_;   // opcode 7 answers, by pin number
+    std::vector<Buffer> buffers_;                     // by plug number; empty for settings
+    std::vector<std::unique_ptr<Buffer>> pinBuffers_; // opcode 7 answers, by pin number
     std::array<int32_t, kMaxPins> outputStates_{};
     std::array<int64_t, 32> callCounts_{};
     int64_t otherCallCount_ = 0;

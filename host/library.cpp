@@ -42,9 +42,9 @@ std::unique_ptr<PluginLibrary> PluginLibrary::load(const std::string &path, std:
     entries.makeModule = reinterpret_cast<MakeModuleFunction>(symbol("makeModule"));
     if (entries.getModuleProperties == nullptr || entries.makeModule == nullptr) {
         unload();
-        return fail("'" + path + "' is not a plug-in: it lacks the export " +
-                    (entries.getModuleProperties == nullptr ? "getModuleProperties"
-                                                            : "makeModule"));
+        return fail(
+            "'" + path + "' is not a plug-in: it lacks the export " +
+            (entries.getModuleProperties == nullptr ? "getModuleProperties" : "makeModule"));
     }
     return std::unique_ptr<PluginLibrary>(
         new PluginLibrary(reinterpret_cast<void *>(handle), entries, path));

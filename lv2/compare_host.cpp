@@ -44,7 +44,7 @@ constexpr int kChannels = lv2::kOutputCount;
 
 struct Case {
     const char *name;
-    const char *patch;  // JSON over the CLI's default patch
+    const char *patch;   // JSON over the CLI's default patch
     bool everyInputOnCv; // constants on their CV ports too
 };
 
@@ -52,35 +52,46 @@ struct Case {
 // pulses, phase modulation and gates (the module winds down and sleeps between them).
 const Case kCases[] = {
     {"perfect, exponential sweep, gated", R"({"shape":"perfect","pitch":"exp:1:9",
-      "active":"gate:0.05-0.2,0.3-0.45","block":"random","seed":3})", false},
+      "active":"gate:0.05-0.2,0.3-0.45","block":"random","seed":3})",
+     false},
     {"perfect, FM on, sine on pitch", R"({"shape":"perfect","fm":"on","pitch":"sine:7:3:7",
-      "block":"random","seed":4})", false},
+      "block":"random","seed":4})",
+     false},
     {"perfect2, hard sync from a pulse train", R"({"pitch":"2:6","sync":"pulse:110",
-      "block":"random","seed":5})", false},
+      "block":"random","seed":5})",
+     false},
     {"perfect2, phase modulation, Active stepping between 3 V and 10 V", R"({"pm":"on",
       "phase":"sine:220:0:10","phase-mod":"sine:2:0:10","active":"square:31:3:10",
-      "block":"random","seed":6})", false},
+      "block":"random","seed":6})",
+     false},
     {"bright, soft sync with advance", R"({"shape":"bright","sync":"pulse:97:10:0.3",
-      "sync-threshold":5,"sync-advance":"square:5:0:10","block":"random","seed":7})", false},
+      "sync-threshold":5,"sync-advance":"square:5:0:10","block":"random","seed":7})",
+     false},
     {"bright, FM half, gated", R"({"shape":"bright","fm":"half","pitch":"sine:300:4:6",
-      "active":"square:9:0:10","block":"random","seed":8})", false},
+      "active":"square:9:0:10","block":"random","seed":8})",
+     false},
     {"medium, width and level sweeps", R"({"shape":"medium","width":"0:10",
       "ramp-level":"sine:30:-10:10","pulse-level":"square:13:-5:9","block":"random","seed":9})",
      false},
     {"medium, FM and PM", R"({"shape":"medium","fm":"on","pm":"on","pitch":"exp:3:8",
-      "phase":"sine:1000:0:10","block":"random","seed":10})", false},
+      "phase":"sine:1000:0:10","block":"random","seed":10})",
+     false},
     {"dark, 1 V/kHz, gated, fixed blocks of 4096", R"({"shape":"dark","freq-scale":"khz",
-      "pitch":"0.2:3","active":"gate:0.1-0.4","block":4096})", false},
+      "pitch":"0.2:3","active":"gate:0.1-0.4","block":4096})",
+     false},
     {"dark, PM, gated, fixed blocks of 1", R"({"shape":"dark","pm":"on","phase":"sine:50:0:10",
-      "active":"gate:0.01-0.02,0.03-0.05","block":1,"seconds":0.08})", false},
+      "active":"gate:0.01-0.02,0.03-0.05","block":1,"seconds":0.08})",
+     false},
     {"every input on its CV port", R"({"shape":"bright","pitch":3.5,"width":2.5,
       "ramp-level":-4,"saw-level":6,"pulse-level":7.5,"triangle-level":-2,"sync":"pulse:50",
       "sync-threshold":2,"sync-advance":10,"phase":1,"phase-mod":3,"active":"gate:0.1-0.3",
-      "fm":"on","pm":"on","block":"random","seed":12})", true},
+      "fm":"on","pm":"on","block":"random","seed":12})",
+     true},
     {"every input on its control", R"({"shape":"bright","pitch":3.5,"width":2.5,
       "ramp-level":-4,"saw-level":6,"pulse-level":7.5,"triangle-level":-2,"sync":0,
       "sync-threshold":2,"sync-advance":10,"phase":1,"phase-mod":3,"active":10,
-      "fm":"on","pm":"on","block":"random","seed":12})", false},
+      "fm":"on","pm":"on","block":"random","seed":12})",
+     false},
 };
 
 // A case's JSON over a patch. The engine returns a refusal as a value; here it is a fault of
@@ -133,16 +144,19 @@ public:
         mapFeature_ = {&urids_, UridMap::map};
         blockLength_ = patch.blockFrames;
         const LV2_URID intType = UridMap::map(&urids_, "http://lv2plug.in/ns/ext/atom#Int");
-        options_[0] = {LV2_OPTIONS_INSTANCE, 0, UridMap::map(&urids_, LV2_BUF_SIZE__nominalBlockLength),
-                       sizeof(int32_t), intType, &blockLength_};
-        options_[1] = {LV2_OPTIONS_INSTANCE, 0, UridMap::map(&urids_, LV2_BUF_SIZE__maxBlockLength),
-                       sizeof(int32_t), intType, &blockLength_};
+        options_[0] = {
+            LV2_OPTIONS_INSTANCE, 0,       UridMap::map(&urids_, LV2_BUF_SIZE__nominalBlockLength),
+            sizeof(int32_t),      intType, &blockLength_};
+        options_[1] = {
+            LV2_OPTIONS_INSTANCE, 0,       UridMap::map(&urids_, LV2_BUF_SIZE__maxBlockLength),
+            sizeof(int32_t),      intType, &blockLength_};
         options_[2] = {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr};
         features_[0] = {LV2_URID__map, &mapFeature_};
         features_[1] = {LV2_OPTIONS__options, options_};
         const LV2_Feature *features[] = {&features_[0], &features_[1], nullptr};
         instance_ = lilv_plugin_instantiate(plugin, patch.sampleRateHz, features);
-        if (instance_ == nullptr) throw std::runtime_error("lilv could not instantiate the plug-in");
+        if (instance_ == nullptr)
+            throw std::runtime_error("lilv could not instantiate the plug-in");
 
         const int16_t settings[lv2::kSettingCount] = {patch.shape, patch.freqScale, patch.fmMode,
                                                       patch.pmMode};
@@ -157,9 +171,9 @@ public:
             // As the CLI fills its buffers: volts, divided by 10 in double precision.
             cv_[k].resize(static_cast<size_t>(frames_));
             for (int64_t i = 0; i < frames_; ++i)
-                cv_[k][static_cast<size_t>(i)] = static_cast<float>(
-                    signal.voltsAt(i, patch.sampleRateHz, patch.seconds) /
-                    static_cast<double>(kVoltsPerUnit));
+                cv_[k][static_cast<size_t>(i)] =
+                    static_cast<float>(signal.voltsAt(i, patch.sampleRateHz, patch.seconds) /
+                                       static_cast<double>(kVoltsPerUnit));
         }
         for (int p = 0; p < lv2::kFirstCvPort; ++p)
             lilv_instance_connect_port(instance_, static_cast<uint32_t>(p), &controls_[p]);
@@ -259,7 +273,8 @@ std::string runWithoutSystemCalls(Lv2Render &render, const std::vector<int32_t> 
         const int64_t calls = render.run(blocks);
         bool ok = writeAll(pipeEnds[1], &calls, sizeof calls);
         for (int c = 0; c < kChannels && ok; ++c)
-            ok = writeAll(pipeEnds[1], render.output(c).data(), render.output(c).size() * sizeof(float));
+            ok = writeAll(pipeEnds[1], render.output(c).data(),
+                          render.output(c).size() * sizeof(float));
         syscall(SYS_exit, ok ? 0 : 4); // exit_group is not allowed in strict mode
     }
     close(pipeEnds[1]);
@@ -286,7 +301,8 @@ int64_t differingSamples(const Render &reference, const Lv2Render &render, int64
         const std::vector<float> &b = render.output(c);
         for (size_t i = 0; i < a.size(); ++i)
             if (i >= b.size() || std::memcmp(&a[i], &b[i], sizeof(float)) != 0) {
-                if (*first < 0 || static_cast<int64_t>(i) < *first) *first = static_cast<int64_t>(i);
+                if (*first < 0 || static_cast<int64_t>(i) < *first)
+                    *first = static_cast<int64_t>(i);
                 ++differing;
             }
     }
@@ -342,16 +358,17 @@ int main(int argc, char **argv) {
             render.activate();
             int64_t heapCalls = 0, first = -1;
             const std::string fault = runWithoutSystemCalls(render, reference.blocks, &heapCalls);
-            const int64_t differing = fault.empty() ? differingSamples(reference, render, &first) : -1;
+            const int64_t differing =
+                fault.empty() ? differingSamples(reference, render, &first) : -1;
             char line[512];
-            std::snprintf(line, sizeof line,
-                          "%s: %zu frames in %zu blocks, %zu sleeps: %lld samples different%s, "
-                          "%lld heap calls in run()%s%s",
-                          c.name, reference.channels[0].size(), reference.blocks.size(),
-                          reference.sleeps, static_cast<long long>(differing),
-                          first >= 0 ? (" (first at frame " + std::to_string(first) + ")").c_str() : "",
-                          static_cast<long long>(heapCalls), fault.empty() ? "" : ", ",
-                          fault.c_str());
+            std::snprintf(
+                line, sizeof line,
+                "%s: %zu frames in %zu blocks, %zu sleeps: %lld samples different%s, "
+                "%lld heap calls in run()%s%s",
+                c.name, reference.channels[0].size(), reference.blocks.size(), reference.sleeps,
+                static_cast<long long>(differing),
+                first >= 0 ? (" (first at frame " + std::to_string(first) + ")").c_str() : "",
+                static_cast<long long>(heapCalls), fault.empty() ? "" : ", ", fault.c_str());
             report(fault.empty() && differing == 0 && heapCalls == 0, line);
         } catch (const std::exception &e) {
             report(false, std::string(c.name) + ": " + e.what());
@@ -367,7 +384,8 @@ int main(int argc, char **argv) {
         const Render reference = renderWithCli(*library, patch);
         Lv2Render render(plugin, patch, false);
         render.activate();
-        render.run({reference.blocks.begin(), reference.blocks.begin() + reference.blocks.size() / 2});
+        render.run(
+            {reference.blocks.begin(), reference.blocks.begin() + reference.blocks.size() / 2});
         render.deactivate();
         for (auto channel = 0; channel < kChannels; ++channel)
             std::fill(render.output(channel).begin(), render.output(channel).end(), 0.0f);
@@ -376,8 +394,8 @@ int main(int argc, char **argv) {
         int64_t first = -1;
         const int64_t differing = differingSamples(reference, render, &first);
         report(differing == 0, "after deactivate and activate mid-render the render starts "
-                               "again as a new one: " + std::to_string(differing) +
-                                   " samples different");
+                               "again as a new one: " +
+                                   std::to_string(differing) + " samples different");
 
         Lv2Render whole(plugin, patch, false), pieces(plugin, patch, false);
         whole.activate();
@@ -403,7 +421,8 @@ int main(int argc, char **argv) {
     try {
         engine::Patch before = engine::defaultPatch(), after;
         applyPatch(before, R"({"shape":"perfect","block":"random","seed":21,
-                                         "seconds":0.5})", "settings");
+                                         "seconds":0.5})",
+                   "settings");
         after = before;
         after.shape = SHAPE_DARK;
         after.fmMode = FM_ENABLE;
@@ -426,8 +445,8 @@ int main(int argc, char **argv) {
         const int64_t differing = differingSamples(reference, render, &first);
         report(differing == 0 && heapCalls == 0,
                "shape and FM changed after 20 blocks take effect as in the CLI's runner: " +
-                   std::to_string(differing) + " samples different, " +
-                   std::to_string(heapCalls) + " heap calls in run()");
+                   std::to_string(differing) + " samples different, " + std::to_string(heapCalls) +
+                   " heap calls in run()");
     } catch (const std::exception &e) {
         report(false, std::string("settings: ") + e.what());
     }

@@ -222,8 +222,8 @@ void deactivate(LV2_Handle) {}
 void cleanup(LV2_Handle handle) { delete static_cast<Plugin *>(handle); }
 const void *extensionData(const char *) { return nullptr; }
 
-const LV2_Descriptor kDescriptor = {kPluginUri, instantiate, connectPort, activate, run,
-                                    deactivate, cleanup,     extensionData};
+const LV2_Descriptor kDescriptor = {kPluginUri, instantiate, connectPort, activate,
+                                    run,        deactivate,  cleanup,     extensionData};
 
 } // namespace
 

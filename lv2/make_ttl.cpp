@@ -25,7 +25,9 @@ std::string decimal(float value) {
 
 std::string quoted(const char *text) { return std::string("\"") + text + "\""; }
 
-std::string groupUri(int group) { return std::string("<") + kPluginUri + "#" + kGroups[group].symbol + ">"; }
+std::string groupUri(int group) {
+    return std::string("<") + kPluginUri + "#" + kGroups[group].symbol + ">";
+}
 
 void beginPort(std::ostream &out, bool first, const char *types, int index, const char *symbol,
                const std::string &name) {
@@ -54,11 +56,13 @@ void writePlugin(std::ostream &out, const std::string &minor, const std::string 
             << quoted(kGroups[g].label) << " .\n\n";
 
     // LV2's unit vocabulary has no volt: the plug-in names its own.
-    out << "<" << kPluginUri << "#volt>\n\ta units:Unit ;\n\trdfs:label \"volt\" ;\n"
+    out << "<" << kPluginUri
+        << "#volt>\n\ta units:Unit ;\n\trdfs:label \"volt\" ;\n"
            "\tunits:symbol \"V\" ;\n\tunits:render \"%f V\" .\n\n";
 
     // The project, as the plug-in's maker.
-    out << "<" << kPluginUri << "#project>\n"
+    out << "<" << kPluginUri
+        << "#project>\n"
            "\ta doap:Project ;\n"
            "\tdoap:name \"Fourwave\" ;\n"
            "\tdoap:homepage <https://tovik.example> ;\n"
@@ -72,7 +76,9 @@ void writePlugin(std::ostream &out, const std::string &minor, const std::string 
 
     out << "<" << kPluginUri << ">\n"
         << "\ta lv2:Plugin , lv2:OscillatorPlugin ;\n"
-           "\tlv2:project <" << kPluginUri << "#project> ;\n"
+           "\tlv2:project <"
+        << kPluginUri
+        << "#project> ;\n"
            "\tdoap:name \"Tovik Fourwave\" ;\n"
            "\trdfs:comment \"A four-waveform oscillator: one phase drives Ramp, Saw, Pulse "
            "(variable width) and Triangle outputs, each with its own level, with hard and soft "
@@ -126,8 +132,7 @@ void writePlugin(std::ostream &out, const std::string &minor, const std::string 
         ++index;
     }
     for (const OutputInfo &output : kOutputs) {
-        beginPort(out, false, "lv2:OutputPort , lv2:AudioPort", index, output.symbol,
-                  output.name);
+        beginPort(out, false, "lv2:OutputPort , lv2:AudioPort", index, output.symbol, output.name);
         out << "\t\tpg:group " << groupUri(kOutputsGroup) << " ;\n"
             << "\t\trdfs:comment \"1.0 = 10 V: a 5 V level gives -0.5 to 0.5\"\n\t]";
         ++index;

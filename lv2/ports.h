@@ -26,13 +26,23 @@ struct PortGroup {
 };
 
 inline constexpr PortGroup kGroups[] = {
-    {"settings", "Settings", false},   {"oscillator", "Oscillator", false},
-    {"levels", "Levels", false},       {"sync", "Sync", false},
+    {"settings", "Settings", false},
+    {"oscillator", "Oscillator", false},
+    {"levels", "Levels", false},
+    {"sync", "Sync", false},
     {"phase_modulation", "Phase Modulation", false},
-    {"cv", "CV Inputs", false},        {"outputs", "Outputs", true},
+    {"cv", "CV Inputs", false},
+    {"outputs", "Outputs", true},
 };
-enum GroupIndex { kSettingsGroup, kOscillatorGroup, kLevelsGroup, kSyncGroup, kPhaseGroup,
-                  kCvGroup, kOutputsGroup };
+enum GroupIndex {
+    kSettingsGroup,
+    kOscillatorGroup,
+    kLevelsGroup,
+    kSyncGroup,
+    kPhaseGroup,
+    kCvGroup,
+    kOutputsGroup
+};
 
 inline constexpr ScalePoint kShapes[] = {
     {0, "Perfect"}, {1, "Perfect 2"}, {2, "Bright"}, {3, "Medium"}, {4, "Dark"}};

@@ -13,9 +13,7 @@ struct PinActiveSource {
 
     // The buffer index is the frame's; the pin finds its element from the host's clocks. A
     // missing Active pin reads as 0: the instance stays silent rather than crash.
-    float read(int32_t) const {
-        return pin != nullptr ? pin->getValue() : 0.0f;
-    }
+    float read(int32_t) const { return pin != nullptr ? pin->getValue() : 0.0f; }
 };
 
 } // namespace fourwave

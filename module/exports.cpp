@@ -30,7 +30,7 @@ extern "C" SE_EXPORT int32_t SE_ABI getModuleProperties(int32_t index,
 }
 
 extern "C" SE_EXPORT BindingRecord *SE_ABI makeModule(int32_t index, int32_t objectKind,
-                                                     HostCallback hostCallback, void *hostData) {
+                                                      HostCallback hostCallback, void *hostData) {
     const FloatEnvironmentGuard environment;
     if (index != kModuleIndex || objectKind != SE_OBJECT_KIND_MODULE) return nullptr;
     Module *const module = new (std::nothrow) Module(hostCallback, hostData);

@@ -8,4 +8,4 @@
 
 extern "C" int32_t SE_ABI getModuleProperties(int32_t index, ModuleProperties *properties);
 extern "C" BindingRecord *SE_ABI makeModule(int32_t index, int32_t objectKind,
-                                           HostCallback hostCallback, void *hostData);
+                                            HostCallback hostCallback, void *hostData);

@@ -42,16 +42,16 @@ constexpr PlugRow kPlugTable[] = {
      nullptr, FRAME_SLOT(pitch)},
     {WIDTH_INPUT, "Width", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.widthIn; }, "5",
      nullptr, FRAME_SLOT(width)},
-    {SYNC_INPUT, "Sync", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.syncIn; }, "0",
-     nullptr, FRAME_SLOT(sync)},
+    {SYNC_INPUT, "Sync", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.syncIn; }, "0", nullptr,
+     FRAME_SLOT(sync)},
     {PHASE_INPUT, "Phase", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.phaseIn; }, "0",
      nullptr, FRAME_SLOT(phase)},
-    {PHASE_MOD_INPUT, "Phase Mod", kIn, DT_AUDIO,
-     [](Module &m) -> void * { return &m.phaseModIn; }, "5", nullptr, FRAME_SLOT(phaseMod)},
+    {PHASE_MOD_INPUT, "Phase Mod", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.phaseModIn; },
+     "5", nullptr, FRAME_SLOT(phaseMod)},
     {RAMP_LEVEL_INPUT, "Ramp Level", kIn, DT_AUDIO,
      [](Module &m) -> void * { return &m.rampLevelIn; }, "0", nullptr, FRAME_SLOT(rampLevel)},
-    {SAW_LEVEL_INPUT, "Saw Level", kIn, DT_AUDIO,
-     [](Module &m) -> void * { return &m.sawLevelIn; }, "0", nullptr, FRAME_SLOT(sawLevel)},
+    {SAW_LEVEL_INPUT, "Saw Level", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.sawLevelIn; },
+     "0", nullptr, FRAME_SLOT(sawLevel)},
     {PULSE_LEVEL_INPUT, "Pulse Level", kIn, DT_AUDIO,
      [](Module &m) -> void * { return &m.pulseLevelIn; }, "5", nullptr, FRAME_SLOT(pulseLevel)},
     {TRIANGLE_LEVEL_INPUT, "Triangle Level", kIn, DT_AUDIO,
@@ -61,19 +61,17 @@ constexpr PlugRow kPlugTable[] = {
      [](Module &m) -> void * { return &m.syncThresholdIn; }, "0", nullptr,
      FRAME_SLOT(syncThreshold)},
     {SYNC_ADVANCE_INPUT, "Sync Advance", kIn, DT_AUDIO,
-     [](Module &m) -> void * { return &m.syncAdvanceIn; }, "0", nullptr,
-     FRAME_SLOT(syncAdvance)},
+     [](Module &m) -> void * { return &m.syncAdvanceIn; }, "0", nullptr, FRAME_SLOT(syncAdvance)},
     {ACTIVE_INPUT, "Active", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.activeIn; }, "0",
      nullptr, kNotInFrame},
     {FM_MODE_SETTING, "Audio Rate Frequency Modulation", kIn, DT_ENUM,
-     [](Module &m) -> void * { return &m.fmMode; }, "0", "Disable=0,Enable=1,Half=2",
-     kNotInFrame},
+     [](Module &m) -> void * { return &m.fmMode; }, "0", "Disable=0,Enable=1,Half=2", kNotInFrame},
     {PM_MODE_SETTING, "Phase Modulation", kIn, DT_ENUM,
      [](Module &m) -> void * { return &m.pmMode; }, "0", "Disable,Enable", kNotInFrame},
     {SHAPE_SETTING, "Shape", kIn, DT_ENUM, [](Module &m) -> void * { return &m.shape; }, "1",
      "Perfect=0, Perfect 2 = 1, Bright=2, Medium=3, Dark=4", kNotInFrame},
-    {RAMP_OUTPUT, "Ramp Out", kOut, DT_AUDIO, [](Module &m) -> void * { return &m.rampOut; },
-     "0", nullptr, FRAME_SLOT(ramp)},
+    {RAMP_OUTPUT, "Ramp Out", kOut, DT_AUDIO, [](Module &m) -> void * { return &m.rampOut; }, "0",
+     nullptr, FRAME_SLOT(ramp)},
     {SAW_OUTPUT, "Saw Out", kOut, DT_AUDIO, [](Module &m) -> void * { return &m.sawOut; }, "0",
      nullptr, FRAME_SLOT(saw)},
     {PULSE_OUTPUT, "Pulse Out", kOut, DT_AUDIO, [](Module &m) -> void * { return &m.pulseOut; },
@@ -118,13 +116,15 @@ template <class Visit, size_t... Row>
 void forEachRow(Visit &&visit, std::index_sequence<Row...>) {
     (visit(std::integral_constant<size_t, Row>{}), ...);
 }
-template <class Visit> void forEachRow(Visit &&visit) {
+template <class Visit>
+void forEachRow(Visit &&visit) {
     forEachRow(visit, std::make_index_sequence<NUM_PLUGS>{});
 }
 
 // The buffer address held in an audio plug's member. The accessor only takes the member's
 // address, so a const instance can lend itself to it.
-template <size_t Row> const void *bufferOf(const Module &m) {
+template <size_t Row>
+const void *bufferOf(const Module &m) {
     const void *address;
     std::memcpy(&address, kPlugTable[Row].variable(const_cast<Module &>(m)), sizeof address);
     return address;
@@ -145,12 +145,11 @@ constexpr float kInitialPhaseIncrement = 0.1f;
 Module::Module(HostCallback callback, void *hostData)
     : SEModule_base(callback, hostData), freqScale(0), fmMode(0), pmMode(0), phase(0.0f),
       lastPitch(0.0f), phaseIncrement(0.0f), invSampleRate(0.0f), maxFrequency(0.0f),
-      pitchIn(nullptr), pulseOut(nullptr), rampOut(nullptr), sawOut(nullptr),
-      triangleOut(nullptr), pulseLevelIn(nullptr), rampLevelIn(nullptr), sawLevelIn(nullptr),
-      triangleLevelIn(nullptr), widthIn(nullptr), syncIn(nullptr), syncThresholdIn(nullptr),
-      syncAdvanceIn(nullptr), phaseIn(nullptr), shape(0), activeIn(nullptr),
-      phaseModIn(nullptr), syncArmed(false), sleepCountdown(0), lastPulseSign(0.0f),
-      lastRampValue(0.0f) {}
+      pitchIn(nullptr), pulseOut(nullptr), rampOut(nullptr), sawOut(nullptr), triangleOut(nullptr),
+      pulseLevelIn(nullptr), rampLevelIn(nullptr), sawLevelIn(nullptr), triangleLevelIn(nullptr),
+      widthIn(nullptr), syncIn(nullptr), syncThresholdIn(nullptr), syncAdvanceIn(nullptr),
+      phaseIn(nullptr), shape(0), activeIn(nullptr), phaseModIn(nullptr), syncArmed(false),
+      sleepCountdown(0), lastPulseSign(0.0f), lastRampValue(0.0f) {}
 
 Module::~Module() = default;
 
@@ -221,7 +220,7 @@ int32_t SE_ABI Module::processUntilSleep(void *object, int32_t blockOffset, int3
 
     // Saturating, so that no count a host passes can wrap the countdown round.
     const int64_t countdown = static_cast<int64_t>(m.sleepCountdown) - sampleCount;
-    m.sleepCountdown = countdown < INT32_MIN ? INT32_MIN
+    m.sleepCountdown = countdown < INT32_MIN   ? INT32_MIN
                        : countdown > INT32_MAX ? INT32_MAX
                                                : static_cast<int32_t>(countdown);
     m.lastPulseSign = 0.0f;

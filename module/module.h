@@ -59,14 +59,14 @@ public:
     // --- state, in declared order ----------------------------------------------------------
     // The host writes the settings' choice numbers and the audio plugs' buffer addresses into
     // these members through the plug descriptions; the module only reads them.
-    int16_t freqScale;   // plug 19: 0 1 V/oct, otherwise 1 V/kHz
-    int16_t fmMode;      // plug 12: 0 Disable, 1 Enable, 2 Half
-    int16_t pmMode;      // plug 13: 0 Disable, 1 Enable
-    float phase;         // cycles, nominally [0, 1)
-    float lastPitch;     // pitch value phaseIncrement was computed from
+    int16_t freqScale;    // plug 19: 0 1 V/oct, otherwise 1 V/kHz
+    int16_t fmMode;       // plug 12: 0 Disable, 1 Enable, 2 Half
+    int16_t pmMode;       // plug 13: 0 Disable, 1 Enable
+    float phase;          // cycles, nominally [0, 1)
+    float lastPitch;      // pitch value phaseIncrement was computed from
     float phaseIncrement; // cycles per sample
-    float invSampleRate; // seconds per sample
-    float maxFrequency;  // Hz: a quarter of the sample rate
+    float invSampleRate;  // seconds per sample
+    float maxFrequency;   // Hz: a quarter of the sample rate
     const float *pitchIn;
     float *pulseOut;
     float *rampOut;
@@ -81,7 +81,7 @@ public:
     const float *syncThresholdIn;
     const float *syncAdvanceIn;
     const float *phaseIn;
-    int16_t shape;       // plug 14: 0 Perfect ... 4 Dark; other values Dark
+    int16_t shape; // plug 14: 0 Perfect ... 4 Dark; other values Dark
     const float *activeIn;
     const float *phaseModIn;
     bool syncArmed;

@@ -31,8 +31,13 @@ enum Plug : int32_t {
 };
 
 // Choice numbers of the settings.
-enum ShapeChoice : int16_t { SHAPE_PERFECT = 0, SHAPE_PERFECT2 = 1, SHAPE_BRIGHT = 2,
-                             SHAPE_MEDIUM = 3, SHAPE_DARK = 4 };
+enum ShapeChoice : int16_t {
+    SHAPE_PERFECT = 0,
+    SHAPE_PERFECT2 = 1,
+    SHAPE_BRIGHT = 2,
+    SHAPE_MEDIUM = 3,
+    SHAPE_DARK = 4
+};
 enum FmModeChoice : int16_t { FM_DISABLE = 0, FM_ENABLE = 1, FM_HALF = 2 };
 enum PmModeChoice : int16_t { PM_DISABLE = 0, PM_ENABLE = 1 };
 enum FreqScaleChoice : int16_t { FREQ_SCALE_VOLT_PER_OCTAVE = 0, FREQ_SCALE_VOLT_PER_KHZ = 1 };

@@ -46,17 +46,17 @@ int32_t processModulated(void *object, int32_t blockOffset, int32_t sampleCount)
     switch (m.fmMode) {
     case FM_ENABLE:
         return pm ? runBlock<Shape, Modulation<FollowPitch::EverySample, true>>(m, blockOffset,
-                                                                                 sampleCount)
+                                                                                sampleCount)
                   : runBlock<Shape, Modulation<FollowPitch::EverySample, false>>(m, blockOffset,
-                                                                                  sampleCount);
+                                                                                 sampleCount);
     case FM_HALF:
         return pm ? runBlock<Shape, Modulation<FollowPitch::EveryPair, true>>(m, blockOffset,
-                                                                               sampleCount)
+                                                                              sampleCount)
                   : runBlock<Shape, Modulation<FollowPitch::EveryPair, false>>(m, blockOffset,
-                                                                                sampleCount);
+                                                                               sampleCount);
     default:
         return pm ? runBlock<Shape, Modulation<FollowPitch::PerBlock, true>>(m, blockOffset,
-                                                                              sampleCount)
+                                                                             sampleCount)
                   : runBlock<Shape, NoModulation>(m, blockOffset, sampleCount);
     }
 }

@@ -11,10 +11,8 @@ namespace {
 constexpr int kShapeCount = 5;
 // [shape][modulated]
 constexpr ProcessRoutine kRoutines[kShapeCount][2] = {
-    {processPerfect, processPerfectMod},
-    {processPerfect2, processPerfect2Mod},
-    {processBright, processBrightMod},
-    {processMedium, processMediumMod},
+    {processPerfect, processPerfectMod}, {processPerfect2, processPerfect2Mod},
+    {processBright, processBrightMod},   {processMedium, processMediumMod},
     {processDark, processDarkMod},
 };
 

@@ -4,7 +4,11 @@
 
 namespace fourwave {
 
-int32_t SE_ABI processBright(void *o, int32_t b, int32_t n) { return processPlain<BrightShape>(o, b, n); }
-int32_t SE_ABI processBrightMod(void *o, int32_t b, int32_t n) { return processModulated<BrightShape>(o, b, n); }
+int32_t SE_ABI processBright(void *o, int32_t b, int32_t n) {
+    return processPlain<BrightShape>(o, b, n);
+}
+int32_t SE_ABI processBrightMod(void *o, int32_t b, int32_t n) {
+    return processModulated<BrightShape>(o, b, n);
+}
 
 } // namespace fourwave

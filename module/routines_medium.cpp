@@ -4,7 +4,11 @@
 
 namespace fourwave {
 
-int32_t SE_ABI processMedium(void *o, int32_t b, int32_t n) { return processPlain<MediumShape>(o, b, n); }
-int32_t SE_ABI processMediumMod(void *o, int32_t b, int32_t n) { return processModulated<MediumShape>(o, b, n); }
+int32_t SE_ABI processMedium(void *o, int32_t b, int32_t n) {
+    return processPlain<MediumShape>(o, b, n);
+}
+int32_t SE_ABI processMediumMod(void *o, int32_t b, int32_t n) {
+    return processModulated<MediumShape>(o, b, n);
+}
 
 } // namespace fourwave

@@ -4,7 +4,11 @@
 
 namespace fourwave {
 
-int32_t SE_ABI processPerfect2(void *o, int32_t b, int32_t n) { return processPlain<Perfect2Shape>(o, b, n); }
-int32_t SE_ABI processPerfect2Mod(void *o, int32_t b, int32_t n) { return processModulated<Perfect2Shape>(o, b, n); }
+int32_t SE_ABI processPerfect2(void *o, int32_t b, int32_t n) {
+    return processPlain<Perfect2Shape>(o, b, n);
+}
+int32_t SE_ABI processPerfect2Mod(void *o, int32_t b, int32_t n) {
+    return processModulated<Perfect2Shape>(o, b, n);
+}
 
 } // namespace fourwave

@@ -49,7 +49,7 @@ extern "C" {
  * GuiBindingRecord). Opcodes: the HOST_OP_* constants below. [any thread the host drives the
  * instance from; must not be re-entered into the same instance] */
 typedef intptr_t(SE_ABI *HostCallback)(void *record, int32_t opcode, int32_t index, int32_t value,
-                                        void *pointer, float opt);
+                                       void *pointer, float opt);
 
 struct BindingRecord;
 struct GuiBindingRecord;
@@ -58,8 +58,7 @@ struct HostEvent;
 /* The module's dispatcher: host requests by MODULE_OP_* opcode. [host thread; may allocate
  * only on open] */
 typedef intptr_t(SE_ABI *ModuleDispatcher)(struct BindingRecord *record, int32_t opcode,
-                                            int32_t index, int32_t value, void *pointer,
-                                            float opt);
+                                           int32_t index, int32_t value, void *pointer, float opt);
 
 /* Produces one block: `sampleCount` samples starting at index `blockOffset` of every plug
  * buffer. `object` is BindingRecord.object, not the record. [audio thread; never allocates] */
@@ -73,7 +72,7 @@ typedef void(SE_ABI *ModuleCallRoutine)(void *object);
 
 /* The editor's dispatcher (EDITOR_OP_* opcodes are the host's own; see GuiBindingRecord). */
 typedef intptr_t(SE_ABI *GuiDispatcher)(struct GuiBindingRecord *record, int32_t opcode,
-                                         int32_t index, int32_t value, void *pointer, float opt);
+                                        int32_t index, int32_t value, void *pointer, float opt);
 
 /* ----------------------------------------------------------------------------------------- */
 /* Records                                                                                   */
@@ -148,12 +147,12 @@ typedef struct ProcessRoutineInfo {
 /* An editor object's record. Note the order differs from BindingRecord: the dispatcher comes
  * before the host value and the object address. */
 typedef struct GuiBindingRecord {
-    uint32_t magic;            /* SE_GUI_RECORD_MAGIC */
-    int32_t recordVersion;     /* SE_RECORD_VERSION */
-    GuiDispatcher dispatcher;  /* editor requests */
-    void *hostData;            /* stored, never read */
-    void *object;              /* the owning editor object */
-    int32_t reserved20[5];     /* 0, never written */
+    uint32_t magic;           /* SE_GUI_RECORD_MAGIC */
+    int32_t recordVersion;    /* SE_RECORD_VERSION */
+    GuiDispatcher dispatcher; /* editor requests */
+    void *hostData;           /* stored, never read */
+    void *object;             /* the owning editor object */
+    int32_t reserved20[5];    /* 0, never written */
 } GuiBindingRecord;
 
 /* ----------------------------------------------------------------------------------------- */
@@ -184,9 +183,9 @@ enum {
 
 /* PlugDescription.flags bits that the pin layer acts on. */
 enum {
-    PLUG_REPEAT_LAST = 0x8,  /* last description: further host pins get its datatype */
-    PLUG_SKIP_PIN = 0x400,   /* the description produces no pin ... */
-    PLUG_KEEP_PIN = 0x8000   /* ... unless this bit is also set */
+    PLUG_REPEAT_LAST = 0x8, /* last description: further host pins get its datatype */
+    PLUG_SKIP_PIN = 0x400,  /* the description produces no pin ... */
+    PLUG_KEEP_PIN = 0x8000  /* ... unless this bit is also set */
 };
 
 /* HostEvent.type */
@@ -199,10 +198,10 @@ enum {
 /* Dispatcher opcodes (BindingRecord.dispatcher). Every other opcode answers 0. */
 enum {
     MODULE_OP_OPEN = 0,
-    MODULE_OP_CLOSE = 1,            /* the instance deletes itself; answers 1 */
-    MODULE_OP_SET_SAMPLE_RATE = 2,  /* opt = rate in Hz */
-    MODULE_OP_SET_BLOCK_SIZE = 3,   /* value = samples */
-    MODULE_OP_DESCRIBE_PLUG = 6,    /* index = plug number, pointer = PlugDescription */
+    MODULE_OP_CLOSE = 1,           /* the instance deletes itself; answers 1 */
+    MODULE_OP_SET_SAMPLE_RATE = 2, /* opt = rate in Hz */
+    MODULE_OP_SET_BLOCK_SIZE = 3,  /* value = samples */
+    MODULE_OP_DESCRIBE_PLUG = 6,   /* index = plug number, pointer = PlugDescription */
     MODULE_OP_8 = 8,
     MODULE_OP_12 = 12,
     MODULE_OP_PROCESS_ROUTINE_INFO = 13 /* answers the address of the ProcessRoutineInfo */
@@ -210,16 +209,16 @@ enum {
 
 /* Host callback opcodes, as the module uses them. */
 enum {
-    HOST_OP_SEND_STATE = 0,               /* index pin, value state, pointer time stamp */
-    HOST_OP_QUERY_PIN = 1,                /* index pin; non-zero is true */
-    HOST_OP_GET_SAMPLE_CLOCK = 3,         /* the current sample clock */
-    HOST_OP_SEND_STATE_ALTERNATE = 4,     /* as HOST_OP_SEND_STATE */
-    HOST_OP_GET_BUFFER_ADDRESS = 7,       /* index pin: address of the pin's float buffer */
-    HOST_OP_GET_BUFFER_START_CLOCK = 8,   /* index pin: clock of the buffer's first sample */
-    HOST_OP_REQUEST_SLEEP = 10,           /* outputs have settled; no further process calls */
+    HOST_OP_SEND_STATE = 0,             /* index pin, value state, pointer time stamp */
+    HOST_OP_QUERY_PIN = 1,              /* index pin; non-zero is true */
+    HOST_OP_GET_SAMPLE_CLOCK = 3,       /* the current sample clock */
+    HOST_OP_SEND_STATE_ALTERNATE = 4,   /* as HOST_OP_SEND_STATE */
+    HOST_OP_GET_BUFFER_ADDRESS = 7,     /* index pin: address of the pin's float buffer */
+    HOST_OP_GET_BUFFER_START_CLOCK = 8, /* index pin: clock of the buffer's first sample */
+    HOST_OP_REQUEST_SLEEP = 10,         /* outputs have settled; no further process calls */
     HOST_OP_GET_PIN_COUNT = 14,
-    HOST_OP_ADD_EVENT = 19,               /* pointer: a HostEvent valid during the call */
-    HOST_OP_PROCESS_ROUTINE_CHANGED = 22  /* call BindingRecord.process from now on */
+    HOST_OP_ADD_EVENT = 19,              /* pointer: a HostEvent valid during the call */
+    HOST_OP_PROCESS_ROUTINE_CHANGED = 22 /* call BindingRecord.process from now on */
 };
 
 /* Editor host-callback opcodes used by GuiPinRef. */

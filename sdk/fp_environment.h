@@ -32,7 +32,7 @@
 
 #include <stdint.h>
 
-#if !defined(FOURWAVE_WITHOUT_FP_GUARD) && !defined(__EMSCRIPTEN__) &&                         \
+#if !defined(FOURWAVE_WITHOUT_FP_GUARD) && !defined(__EMSCRIPTEN__) && \
     (defined(__i386__) || defined(__x86_64__))
 #define FOURWAVE_FP_GUARD_X87 1
 #if defined(__SSE__)
@@ -42,9 +42,9 @@
 
 namespace fp_environment {
 
-constexpr uint16_t kModuleX87Control = 0x037F; // all masked, nearest, 64-bit precision
+constexpr uint16_t kModuleX87Control = 0x037F;  // all masked, nearest, 64-bit precision
 constexpr uint16_t kX87ExceptionFlags = 0x007F; // IE DE ZE OE UE PE and the stack fault
-constexpr uint32_t kModuleMxcsr = 0x1F80;      // all masked, nearest, no FTZ, no DAZ
+constexpr uint32_t kModuleMxcsr = 0x1F80;       // all masked, nearest, no FTZ, no DAZ
 constexpr uint32_t kMxcsrExceptionFlags = 0x003F;
 
 #if defined(FOURWAVE_FP_GUARD_X87)

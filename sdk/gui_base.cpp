@@ -45,7 +45,10 @@ intptr_t SEGUI_base::dispatch(int32_t opcode, int32_t index, int32_t value, void
                               float opt) {
     switch (static_cast<uint32_t>(opcode)) {
     case 0: onGuiOp0(index == 1); return 0;
-    case 1: close(); delete this; return 1;
+    case 1:
+        close();
+        delete this;
+        return 1;
     case 2: onGuiOp2(index, pointer); return 0;
     case 3: onGuiOp3(pointer, bitsOf(opt), index, value); return 0;
     case 4: onGuiOp4(pointer, bitsOf(opt), index, value); return 0;
@@ -130,8 +133,7 @@ std::string GuiPinRef::readText() {
 }
 
 std::u16string GuiPinRef::readWideText() {
-    const intptr_t length =
-        editor->callHost(EDITOR_OP_READ_WIDE_TEXT, pinNumber, 0, nullptr, 0.0f);
+    const intptr_t length = editor->callHost(EDITOR_OP_READ_WIDE_TEXT, pinNumber, 0, nullptr, 0.0f);
     if (length <= 0) return std::u16string();
     std::vector<char16_t> buffer(static_cast<size_t>(length), u'\0');
     editor->callHost(EDITOR_OP_READ_WIDE_TEXT, pinNumber, static_cast<int32_t>(length),

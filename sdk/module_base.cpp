@@ -32,8 +32,8 @@ bool producesPin(int32_t flags) { return !(flags & PLUG_SKIP_PIN) || (flags & PL
 } // namespace
 
 SEModule_base::SEModule_base(HostCallback callback, void *hostData)
-    : hostCallback(callback), bindingRecord(), sampleRate(44100.0f), blockSize(1024),
-      pins(nullptr), pinCount(0), processDescriptor{emptyRoutine, 0, 0, 0} {
+    : hostCallback(callback), bindingRecord(), sampleRate(44100.0f), blockSize(1024), pins(nullptr),
+      pinCount(0), processDescriptor{emptyRoutine, 0, 0, 0} {
     bindingRecord.magic = SE_MODULE_RECORD_MAGIC;
     bindingRecord.recordVersion = SE_RECORD_VERSION;
     bindingRecord.hostData = hostData;
@@ -55,18 +55,17 @@ void SEModule_base::handleEvent(HostEvent *event) {
         // ignore it rather than crash.
         const intptr_t number = reinterpret_cast<intptr_t>(event->pointer);
         if (number < 0 || number >= pinCount) return;
-        if (SEPin *pin = getPin(static_cast<int32_t>(number))) pin->notifyStateChange(event->intValue);
+        if (SEPin *pin = getPin(static_cast<int32_t>(number)))
+            pin->notifyStateChange(event->intValue);
         return;
     }
     case EVENT_TYPE_2:
         onEventType2(event->timeStamp, event->intValue, static_cast<uint16_t>(event->extra));
         return;
     case EVENT_CALL:
-        if (event->pointer != nullptr)
-            reinterpret_cast<ModuleCallRoutine>(event->pointer)(this);
+        if (event->pointer != nullptr) reinterpret_cast<ModuleCallRoutine>(event->pointer)(this);
         return;
-    default:
-        return;
+    default: return;
     }
 }
 
@@ -74,19 +73,13 @@ intptr_t SEModule_base::dispatch(int32_t opcode, int32_t index, int32_t value, v
                                  float opt) {
     // Tested unsigned, so negative opcodes fall through to the default.
     switch (static_cast<uint32_t>(opcode)) {
-    case MODULE_OP_OPEN:
-        open();
-        return 0;
+    case MODULE_OP_OPEN: open(); return 0;
     case MODULE_OP_CLOSE:
         close();
         delete this;
         return 1;
-    case MODULE_OP_SET_SAMPLE_RATE:
-        setSampleRate(opt);
-        return 0;
-    case MODULE_OP_SET_BLOCK_SIZE:
-        setBlockSize(value);
-        return 0;
+    case MODULE_OP_SET_SAMPLE_RATE: setSampleRate(opt); return 0;
+    case MODULE_OP_SET_BLOCK_SIZE: setBlockSize(value); return 0;
     case MODULE_OP_DESCRIBE_PLUG:
         // The host's record is passed on as it is, not cleared; a missing record is no plug.
         if (pointer == nullptr) return 0;
@@ -95,17 +88,14 @@ intptr_t SEModule_base::dispatch(int32_t opcode, int32_t index, int32_t value, v
         onOpcode8();
         if (index > 0) onOpcode8Index(index);
         return 0;
-    case MODULE_OP_12:
-        onOpcode12(value, index, pointer);
-        return 0;
+    case MODULE_OP_12: onOpcode12(value, index, pointer); return 0;
     case MODULE_OP_PROCESS_ROUTINE_INFO:
         processRoutineInfo.one = 1;
         processRoutineInfo.descriptorSize = static_cast<int32_t>(sizeof(ProcessDescriptor));
         processRoutineInfo.descriptor = &processDescriptor;
         processRoutineInfo.zero = 0;
         return reinterpret_cast<intptr_t>(&processRoutineInfo);
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -161,8 +151,7 @@ void SEModule_base::setProcessRoutine(ProcessRoutine routine, int32_t word1, int
         return;
     processDescriptor = ProcessDescriptor{routine, word1, word2, word3};
     bindingRecord.process = routine;
-    if (hostCallback != nullptr)
-        callHost(HOST_OP_PROCESS_ROUTINE_CHANGED, 0, 0, nullptr, 0.0f);
+    if (hostCallback != nullptr) callHost(HOST_OP_PROCESS_ROUTINE_CHANGED, 0, 0, nullptr, 0.0f);
 }
 
 SEPin *SEModule_base::getPin(int32_t number) {
@@ -172,8 +161,8 @@ SEPin *SEModule_base::getPin(int32_t number) {
     return pin->module != nullptr ? pin : nullptr;
 }
 
-intptr_t SEModule_base::addEvent(int32_t timeStamp, int32_t type, int32_t intValue,
-                                 int32_t extra, void *pointer) {
+intptr_t SEModule_base::addEvent(int32_t timeStamp, int32_t type, int32_t intValue, int32_t extra,
+                                 void *pointer) {
     HostEvent event = {timeStamp, type, intValue, extra, pointer, nullptr};
     return callHost(HOST_OP_ADD_EVENT, 0, 0, &event, 0.0f);
 }

@@ -13,24 +13,15 @@ void SEPin::setup(SEModule_base *owner, int32_t pinNumber, int32_t pinDatatype, 
     if (variable != nullptr) return;
 
     switch (pinDatatype) {
-    case DT_ENUM:
-        internalValue.choice = 0;
-        break;
-    case DT_BOOL:
-        internalValue.boolValue = 0;
-        break;
+    case DT_ENUM: internalValue.choice = 0; break;
+    case DT_BOOL: internalValue.boolValue = 0; break;
     case DT_AUDIO:
         // Asked once, at open, and not refreshed.
         internalValue.word = owner->callHost(HOST_OP_GET_BUFFER_ADDRESS, number, 0, nullptr, 0.0f);
         break;
-    case DT_FLOAT:
-        internalValue.floatValue = 0.0f;
-        break;
-    case DT_INT:
-        internalValue.intValue = 0;
-        break;
-    default:
-        return; // no storage of its own: such a pin serves only plugs the module never reads
+    case DT_FLOAT: internalValue.floatValue = 0.0f; break;
+    case DT_INT: internalValue.intValue = 0; break;
+    default: return; // no storage of its own: such a pin serves only plugs the module never reads
     }
     storage = &internalValue;
 }

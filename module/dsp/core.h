@@ -82,16 +82,16 @@ struct Oscillator {
     float lastPitch;      // the pitch value phaseIncrement was computed from
     float phaseIncrement; // cycles per sample
     float invSampleRate;
-    float maxFrequency;   // Hz; frequencies fold below it
-    int16_t freqScale;    // 0: 1 V/oct, otherwise 1 V/kHz
+    float maxFrequency; // Hz; frequencies fold below it
+    int16_t freqScale;  // 0: 1 V/oct, otherwise 1 V/kHz
     bool syncArmed;
 
     // The exponential runs only when the pitch value changes (a NaN always counts as a change).
     void updatePitch(float v) {
         if (v == lastPitch) return;
         lastPitch = v;
-        const float increment = invSampleRate * foldFrequency(pitchToFrequency(v, freqScale),
-                                                              maxFrequency);
+        const float increment =
+            invSampleRate * foldFrequency(pitchToFrequency(v, freqScale), maxFrequency);
         // A pitch or sample rate the oscillator cannot follow (NaN, infinite) stops it rather
         // than poisoning the phase.
         phaseIncrement = std::isfinite(increment) ? increment : 0.0f;

@@ -106,7 +106,8 @@ struct LevelInputs {
     T pulse, ramp, saw, triangle;
 };
 
-template <class T> FOURWAVE_DSP_INLINE LevelInputs<T> loadLevelInputs(const FrameBuffers &b, int32_t i) {
+template <class T>
+FOURWAVE_DSP_INLINE LevelInputs<T> loadLevelInputs(const FrameBuffers &b, int32_t i) {
     LevelInputs<T> in;
     loadLanes(in.pulse, b.pulseLevel + i);
     loadLanes(in.ramp, b.rampLevel + i);
@@ -126,7 +127,8 @@ FOURWAVE_DSP_INLINE auto sameInputs(const LevelInputs<T> &in, const LevelInputs<
 }
 
 // The same limited, each lane its own.
-template <class T> FOURWAVE_DSP_INLINE LaneLevels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
+template <class T>
+FOURWAVE_DSP_INLINE LaneLevels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
     const LevelInputs<T> in = loadLevelInputs<T>(b, i);
     return limitedLevels(in.pulse, in.ramp, in.saw, in.triangle);
 }
@@ -147,8 +149,7 @@ FOURWAVE_DSP_INLINE int32_t stretchEnd(int32_t i, int32_t end) {
     if constexpr (!Shape::kLevelsEverySample) {
         // The next remaining count that is 8 mod 16, after this one (two's complement: a
         // negative difference still gives its residue).
-        const int32_t toRefresh =
-            (remaining - kLevelRefreshPhase) & (kLevelRefreshPeriod - 1);
+        const int32_t toRefresh = (remaining - kLevelRefreshPhase) & (kLevelRefreshPeriod - 1);
         if (toRefresh != 0 && toRefresh < length) length = toRefresh;
     }
     return remaining <= length ? end : i + length;
@@ -246,9 +247,10 @@ struct BlockRun {
     // them per sample.
     FOURWAVE_DSP_INLINE void holdStretchLevels(int32_t first, int32_t stop) {
         const LevelInputs<float> inputs = loadLevelInputs<float>(b, first);
-        held.move = anyOffset<Lane>(stop - first, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
-            return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), inputs);
-        });
+        held.move =
+            anyOffset<Lane>(stop - first, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+                return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), inputs);
+            });
         if (held.move || (held.taken && sameInputs(inputs, held.inputs))) return;
         levels = Shape::take(readLevels(b, first));
         held.inputs = inputs;
@@ -295,10 +297,11 @@ struct BlockRun {
     FOURWAVE_DSP_INLINE bool steady(int32_t first, int32_t stop) const {
         const int32_t count = stop - first;
         if (!osc.advancesInRange()) return false;
-        const bool syncMoves =
-            osc.syncArmed
-                ? anyValue<Lane>(b.sync + first, count, [](auto s) { return s > decltype(s)(0.0f); })
-                : anyValue<Lane>(b.sync + first, count, [](auto s) { return s <= decltype(s)(0.0f); });
+        const bool syncMoves = osc.syncArmed
+                                   ? anyValue<Lane>(b.sync + first, count,
+                                                    [](auto s) { return s > decltype(s)(0.0f); })
+                                   : anyValue<Lane>(b.sync + first, count,
+                                                    [](auto s) { return s <= decltype(s)(0.0f); });
         if (syncMoves) return false;
         const float lastPitch = osc.lastPitch;
         const auto differs = [lastPitch](auto v) { return v != decltype(v)(lastPitch); };
@@ -320,7 +323,8 @@ struct BlockRun {
         if constexpr (!Mod::kPitchAtBlockStart)
             Mod::frequencyStep(osc, b.pitch, pitchPosition, end - (first + k));
         if constexpr (Mod::kPhaseModulated)
-            stretch.phase[k] = Mod::waveformPhase(stretch.phase[k], b.phase, b.phaseMod, phasePosition);
+            stretch.phase[k] =
+                Mod::waveformPhase(stretch.phase[k], b.phase, b.phaseMod, phasePosition);
     }
 
     // A steady stretch (its Active values read): the phase recurrence in a loop of its own;
@@ -406,7 +410,8 @@ template <class Shape, class Mod, class ActiveSource, class Lane = WideLane>
 void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &activeSource,
               int32_t blockOffset, int32_t sampleCount) {
     typename Shape::Levels levels{};
-    if constexpr (!Shape::kLevelsEverySample) levels = Shape::take(readLevels(buffers, blockOffset));
+    if constexpr (!Shape::kLevelsEverySample)
+        levels = Shape::take(readLevels(buffers, blockOffset));
     Oscillator osc = state.oscillator;
     if constexpr (Mod::kPitchAtBlockStart) osc.updatePitch(buffers.pitch[blockOffset]);
     if (sampleCount <= 0) {

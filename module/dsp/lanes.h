@@ -30,7 +30,8 @@ FOURWAVE_DSP_INLINE float select(bool mask, float whenTrue, float whenFalse) {
     return mask ? whenTrue : whenFalse;
 }
 // A condition that is the same for every lane (a level's flag) picks whole values.
-template <class T> FOURWAVE_DSP_INLINE T select(bool mask, T whenTrue, T whenFalse) {
+template <class T>
+FOURWAVE_DSP_INLINE T select(bool mask, T whenTrue, T whenFalse) {
     return mask ? whenTrue : whenFalse;
 }
 // A select whose values are computed only where needed: one sample, or a condition the same
@@ -60,8 +61,10 @@ FOURWAVE_DSP_INLINE float previousTaken(float value, bool takes, float &carried)
     return previous;
 }
 
-template <class T> struct LaneCount;
-template <> struct LaneCount<float> {
+template <class T>
+struct LaneCount;
+template <>
+struct LaneCount<float> {
     static constexpr int32_t value = 1;
 };
 
@@ -86,7 +89,8 @@ struct F32x4 {
     FOURWAVE_DSP_INLINE explicit F32x4(__m128 x) : v(x) {}
 };
 
-template <> struct LaneCount<F32x4> {
+template <>
+struct LaneCount<F32x4> {
     static constexpr int32_t value = 4;
 };
 
@@ -98,13 +102,15 @@ FOURWAVE_DSP_INLINE F32x4 operator-(F32x4 a, F32x4 b) { return F32x4(_mm_sub_ps(
 FOURWAVE_DSP_INLINE F32x4 operator*(F32x4 a, F32x4 b) { return F32x4(_mm_mul_ps(a.v, b.v)); }
 FOURWAVE_DSP_INLINE F32x4 operator/(F32x4 a, F32x4 b) { return F32x4(_mm_div_ps(a.v, b.v)); }
 // The sign bit flipped, NaN included, as the scalar negation does.
-FOURWAVE_DSP_INLINE F32x4 operator-(F32x4 a) {
-    return F32x4(_mm_xor_ps(a.v, _mm_set1_ps(-0.0f)));
+FOURWAVE_DSP_INLINE F32x4 operator-(F32x4 a) { return F32x4(_mm_xor_ps(a.v, _mm_set1_ps(-0.0f))); }
+FOURWAVE_DSP_INLINE F32x4 magnitude(F32x4 a) {
+    return F32x4(_mm_andnot_ps(_mm_set1_ps(-0.0f), a.v));
 }
-FOURWAVE_DSP_INLINE F32x4 magnitude(F32x4 a) { return F32x4(_mm_andnot_ps(_mm_set1_ps(-0.0f), a.v)); }
 // Exact for magnitudes below 2^31 only (SSE2 has no rounding instruction): callers select it
 // only where the value is below 2^24.
-FOURWAVE_DSP_INLINE F32x4 truncate(F32x4 a) { return F32x4(_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))); }
+FOURWAVE_DSP_INLINE F32x4 truncate(F32x4 a) {
+    return F32x4(_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v)));
+}
 
 // Ordered comparisons are false on a NaN lane, != is true there, as in C++.
 FOURWAVE_DSP_INLINE M32x4 operator<(F32x4 a, F32x4 b) { return M32x4{_mm_cmplt_ps(a.v, b.v)}; }
@@ -128,7 +134,8 @@ FOURWAVE_DSP_INLINE M32x4 operator!(M32x4 a) {
 }
 
 FOURWAVE_DSP_INLINE F32x4 select(M32x4 mask, F32x4 whenTrue, F32x4 whenFalse) {
-    return F32x4(_mm_or_ps(_mm_and_ps(mask.bits, whenTrue.v), _mm_andnot_ps(mask.bits, whenFalse.v)));
+    return F32x4(
+        _mm_or_ps(_mm_and_ps(mask.bits, whenTrue.v), _mm_andnot_ps(mask.bits, whenFalse.v)));
 }
 template <class Then, class Else>
 FOURWAVE_DSP_INLINE F32x4 choose(M32x4 mask, Then whenTrue, Else whenFalse) {
@@ -142,7 +149,8 @@ FOURWAVE_DSP_INLINE M32x4 bitsEqual(F32x4 a, F32x4 b) {
 }
 
 // Lanes moved up by `Count`, the lowest ones taken from `fill`'s (the lane before the first).
-template <int Count> FOURWAVE_DSP_INLINE __m128 shiftLanesUp(__m128 v, __m128 fill) {
+template <int Count>
+FOURWAVE_DSP_INLINE __m128 shiftLanesUp(__m128 v, __m128 fill) {
     if constexpr (Count == 1)
         return _mm_move_ss(_mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(v), 4)), fill);
     else
@@ -177,7 +185,8 @@ using WideLane = float;
 #endif
 
 // The mask a comparison of T answers: bool for one sample.
-template <class T> using MaskOf = decltype(T() < T());
+template <class T>
+using MaskOf = decltype(T() < T());
 
 // The phase handed to the waveform under phase modulation: phase - depth x signal, brought
 // into [0, 1] by whole cycles (a result of exactly 1.0 stays 1.0). Reducing a large offset to
@@ -185,20 +194,35 @@ template <class T> using MaskOf = decltype(T() < T());
 // loop whose length depends on the input; an offset beyond what single precision can wrap
 // (infinite, NaN, or too large to have a fraction) leaves the waveform at phase 0. After the
 // reduction the value lies in [-1, 2], so one cycle added or taken off brings it into [0, 1].
-template <class T> FOURWAVE_DSP_INLINE T modulatePhase(T phase, T signal, T depth) {
-    return choose(signal == T(0.0f), [&] { return phase; }, [&] {
-        const T t = phase - depth * signal;
-        return choose(magnitude(t) < T(kLostPhaseMagnitude), [&] {
-            // Whole cycles off, exactly (a float's fraction is a float). Counting down from
-            // above stops at 1.0, not 0.0, when the offset is a whole number of cycles.
-            T u = choose(t > T(2.0f), [&] {
-                const T fraction = t - truncate(t);
-                return select(fraction == T(0.0f), T(1.0f), fraction);
-            }, [&] { return choose(t < T(-1.0f), [&] { return T(t - truncate(t)); }, [&] { return t; }); });
-            u = choose(u < T(0.0f), [&] { return T(u + 1.0f); }, [&] { return u; });
-            return choose(u > T(1.0f), [&] { return T(u - 1.0f); }, [&] { return u; });
-        }, [&] { return T(0.0f); });
-    });
+template <class T>
+FOURWAVE_DSP_INLINE T modulatePhase(T phase, T signal, T depth) {
+    return choose(
+        signal == T(0.0f), [&] { return phase; },
+        [&] {
+            const T t = phase - depth * signal;
+            return choose(
+                magnitude(t) < T(kLostPhaseMagnitude),
+                [&] {
+                    // Whole cycles off, exactly (a float's fraction is a float). Counting down from
+                    // above stops at 1.0, not 0.0, when the offset is a whole number of cycles.
+                    T u = choose(
+                        t > T(2.0f),
+                        [&] {
+                            const T fraction = t - truncate(t);
+                            return select(fraction == T(0.0f), T(1.0f), fraction);
+                        },
+                        [&] {
+                            return choose(
+                                t < T(-1.0f), [&] { return T(t - truncate(t)); },
+                                [&] { return t; });
+                        });
+                    u = choose(
+                        u < T(0.0f), [&] { return T(u + 1.0f); }, [&] { return u; });
+                    return choose(
+                        u > T(1.0f), [&] { return T(u - 1.0f); }, [&] { return u; });
+                },
+                [&] { return T(0.0f); });
+        });
 }
 
 // Runs body(k, lane) over offsets from .. to - 1: with a value of the lane type for offsets

@@ -37,17 +37,20 @@ struct EdgeMemory {
 };
 
 // Width outside (0, 1), NaN included, silences the pulse.
-template <class T> FOURWAVE_DSP_INLINE auto widthInRange(T width) {
+template <class T>
+FOURWAVE_DSP_INLINE auto widthInRange(T width) {
     return (width > T(0.0f)) & (width < T(1.0f));
 }
 
 // The unit triangle of phase t: 0 at t = 0, +0.5 at 0.25, 0 at 0.5, -0.5 at 0.75.
-template <class T> FOURWAVE_DSP_INLINE T unitTriangle(T t) {
+template <class T>
+FOURWAVE_DSP_INLINE T unitTriangle(T t) {
     const T u = 2.0f * t;
     return select(u <= T(0.5f), u, select(u <= T(1.5f), 1.0f - u, u - 2.0f));
 }
 
-template <class T> FOURWAVE_DSP_INLINE T clip(T v, float limit) {
+template <class T>
+FOURWAVE_DSP_INLINE T clip(T v, float limit) {
     return select(v > T(limit), T(limit), select(v < T(-limit), T(-limit), v));
 }
 
@@ -63,9 +66,16 @@ struct LaneLevels {
 };
 using LevelValues = LaneLevels<float>;
 
-template <class T> FOURWAVE_DSP_INLINE LaneLevels<T> levelValues(T pulse, T ramp, T saw, T triangle) {
-    return LaneLevels<T>{ramp,          saw,          pulse,          triangle,
-                         ramp != T(0.0f), saw != T(0.0f), pulse != T(0.0f), triangle != T(0.0f)};
+template <class T>
+FOURWAVE_DSP_INLINE LaneLevels<T> levelValues(T pulse, T ramp, T saw, T triangle) {
+    return LaneLevels<T>{ramp,
+                         saw,
+                         pulse,
+                         triangle,
+                         ramp != T(0.0f),
+                         saw != T(0.0f),
+                         pulse != T(0.0f),
+                         triangle != T(0.0f)};
 }
 
 inline LevelValues levelValues(const LevelSet &l) {
@@ -73,7 +83,8 @@ inline LevelValues levelValues(const LevelSet &l) {
 }
 
 // The four level inputs as read, limited as makeLevelSet limits them.
-template <class T> FOURWAVE_DSP_INLINE LaneLevels<T> limitedLevels(T pulse, T ramp, T saw, T triangle) {
+template <class T>
+FOURWAVE_DSP_INLINE LaneLevels<T> limitedLevels(T pulse, T ramp, T saw, T triangle) {
     return levelValues(clip(pulse, kLevelLimit), clip(ramp, kLevelLimit), clip(saw, kLevelLimit),
                        clip(triangle, kLevelLimit));
 }
@@ -99,7 +110,8 @@ struct CrossfadeBand {
     }
 
     // Where p is in the top branch.
-    template <class T> FOURWAVE_DSP_INLINE static auto inTop(T p) {
+    template <class T>
+    FOURWAVE_DSP_INLINE static auto inTop(T p) {
         if constexpr (Band::kTopIncludesHigh)
             return p >= T(Band::kHigh);
         else
@@ -158,8 +170,8 @@ struct PerfectShape {
     static Levels take(const LevelSet &l) { return Levels{levelValues(l), 0.5f * l.rawPulse}; }
 
     template <class T, class P>
-    FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels &levels, EdgeMemory &, T t,
-                                                   T width, P, P) {
+    FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels &levels, EdgeMemory &, T t, T width,
+                                                   P, P) {
         const LevelValues &l = levels.values;
         LaneOutputs<T> out;
         out.ramp = !l.rampOn ? T(0.0f) : (0.5f - t) * l.ramp;
@@ -272,27 +284,42 @@ struct SoftBand {
 // 20 x the Pulse Level through the edge with a residual step of half of it.
 template <class Rise>
 struct SteppedEdges {
-    template <class L, class T> FOURWAVE_DSP_INLINE static T riseLate(const L &l, T t) {
+    template <class L, class T>
+    FOURWAVE_DSP_INLINE static T riseLate(const L &l, T t) {
         return (Rise::slope(l) * t + Rise::step(l)) * kOneThird;
     }
-    template <class L, class T> FOURWAVE_DSP_INLINE static T riseEarly(const L &l, T t) {
+    template <class L, class T>
+    FOURWAVE_DSP_INLINE static T riseEarly(const L &l, T t) {
         return (Rise::slope(l) * (t - 1.0f) - Rise::step(l)) * kOneThird;
     }
-    template <class L, class T> FOURWAVE_DSP_INLINE static T fall(const L &l, T t, T width) {
+    template <class L, class T>
+    FOURWAVE_DSP_INLINE static T fall(const L &l, T t, T width) {
         return -(l.pulse20 * (t - width) + l.halfPulse) * kOneThird;
     }
 };
 
 // Bright rises at 10 x the Pulse Level with a step of the (limited) level itself.
 struct BrightRise {
-    template <class L> static float slope(const L &l) { return l.pulse10; }
-    template <class L> static float step(const L &l) { return l.values.pulse; }
+    template <class L>
+    static float slope(const L &l) {
+        return l.pulse10;
+    }
+    template <class L>
+    static float step(const L &l) {
+        return l.values.pulse;
+    }
 };
 
 // Medium rises at 20 x the Pulse Level with a step of half of it.
 struct MediumRise {
-    template <class L> static float slope(const L &l) { return l.pulse20; }
-    template <class L> static float step(const L &l) { return l.halfPulse; }
+    template <class L>
+    static float slope(const L &l) {
+        return l.pulse20;
+    }
+    template <class L>
+    static float step(const L &l) {
+        return l.halfPulse;
+    }
 };
 
 struct BrightEdges : SoftBand, SteppedEdges<BrightRise> {
@@ -314,13 +341,16 @@ struct DarkEdges : SoftBand {
     static constexpr bool kTopIncludesHigh = true;
     static constexpr float kRampZoneLow = 0.05f, kRampZoneHigh = 0.95f;
     static constexpr float kRampArgMin = 0.06f, kRampArgMax = 0.94f;
-    template <class L, class T> FOURWAVE_DSP_INLINE static T riseLate(const L &l, T t) {
+    template <class L, class T>
+    FOURWAVE_DSP_INLINE static T riseLate(const L &l, T t) {
         return l.pulse10 * t;
     }
-    template <class L, class T> FOURWAVE_DSP_INLINE static T riseEarly(const L &l, T t) {
+    template <class L, class T>
+    FOURWAVE_DSP_INLINE static T riseEarly(const L &l, T t) {
         return l.pulse10 * (t - 1.0f);
     }
-    template <class L, class T> FOURWAVE_DSP_INLINE static T fall(const L &l, T t, T width) {
+    template <class L, class T>
+    FOURWAVE_DSP_INLINE static T fall(const L &l, T t, T width) {
         return -(l.pulse10 * (t - width));
     }
 };
@@ -349,7 +379,8 @@ struct SoftShape {
         return Levels{levelValues(l), 10.0f * p, 20.0f * p, 0.5f * p};
     }
 
-    template <class T> FOURWAVE_DSP_INLINE static T rampArgument(T t) {
+    template <class T>
+    FOURWAVE_DSP_INLINE static T rampArgument(T t) {
         const T x = choose(
             t <= T(Edges::kRampZoneLow), [&] { return T((1.0f - kRampSlope * t) - 0.5f); },
             [&] {
@@ -362,24 +393,31 @@ struct SoftShape {
     }
 
     // The first matching zone wins: up to W the late rise over the fall, past W the early rise.
-    template <class T> FOURWAVE_DSP_INLINE static T pulseEdge(const Levels &l, T t, T width) {
+    template <class T>
+    FOURWAVE_DSP_INLINE static T pulseEdge(const Levels &l, T t, T width) {
         const auto upToWidth = [&] {
-            return choose(t < T(kRiseLateEnd), [&] { return Edges::riseLate(l, t); }, [&] {
-                return select(t >= width - kPulseHalfWidth, Edges::fall(l, t, width), T(l.halfPulse));
-            });
+            return choose(
+                t < T(kRiseLateEnd), [&] { return Edges::riseLate(l, t); },
+                [&] {
+                    return select(t >= width - kPulseHalfWidth, Edges::fall(l, t, width),
+                                  T(l.halfPulse));
+                });
         };
         const auto pastWidth = [&] {
-            return choose(t > T(kRiseEarlyStart), [&] { return Edges::riseEarly(l, t); }, [&] {
-                return select(t < width + kPulseHalfWidth, Edges::fall(l, t, width), T(-l.halfPulse));
-            });
+            return choose(
+                t > T(kRiseEarlyStart), [&] { return Edges::riseEarly(l, t); },
+                [&] {
+                    return select(t < width + kPulseHalfWidth, Edges::fall(l, t, width),
+                                  T(-l.halfPulse));
+                });
         };
         return choose(t <= width, upToWidth, pastWidth);
     }
 
     // The pitch on every lane, one stretch's pitch or not: its tests stay masks here.
     template <class T, class P>
-    FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels &levels, EdgeMemory &, T t,
-                                                   T width, P pitch, P) {
+    FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels &levels, EdgeMemory &, T t, T width,
+                                                   P pitch, P) {
         const T p = pitch;
         const LevelValues &l = levels.values;
         LaneOutputs<T> out;
@@ -393,10 +431,10 @@ struct SoftShape {
         const T x = rampArgument(t);
         out.ramp = !l.rampOn ? T(0.0f) : (0.5f - x) * l.ramp;
         out.saw = !l.sawOn ? T(0.0f) : -((0.5f - x) * l.saw);
-        out.pulse = l.pulseOn ? select(widthInRange(width),
-                                       pulseEdge(levels, t, width) - (width - 0.5f) * l.pulse,
-                                       T(0.0f))
-                              : T(0.0f);
+        out.pulse = l.pulseOn
+                        ? select(widthInRange(width),
+                                 pulseEdge(levels, t, width) - (width - 0.5f) * l.pulse, T(0.0f))
+                        : T(0.0f);
 
         Band::fade(out, l, clipped, p);
         if (anyLane(top)) Band::takeTop(out, l, clipped, top);

@@ -36,9 +36,13 @@ Oscillator oscillatorAt(float phase, float increment) {
 } // namespace
 
 TEST(PitchConversion, VoltPerOctaveAndVoltPerKilohertz) {
-    struct Case { float pitch; int16_t scale; float hz; };
+    struct Case {
+        float pitch;
+        int16_t scale;
+        float hz;
+    };
     // Pitch values whose octave offset is exact in single precision give exact frequencies.
-    const Case exact[] = {{0.5f, 0, 440.0f},     {0.0f, 0, 13.75f},   {1.0f, 0, 14080.0f},
+    const Case exact[] = {{0.5f, 0, 440.0f},        {0.0f, 0, 13.75f},  {1.0f, 0, 14080.0f},
                           {0.75f, 0, 2489.015869f}, {0.1f, 1, 1000.0f}, {-0.1f, 1, -1000.0f},
                           {0.0f, 1, 0.0f}};
     for (const Case &c : exact) EXPECT_FLAVOUR_EQ(c.hz, pitchToFrequency(c.pitch, c.scale));
@@ -50,11 +54,20 @@ TEST(PitchConversion, VoltPerOctaveAndVoltPerKilohertz) {
 
 TEST(PitchConversion, FoldingHalvesByOctavesBelowTheCeiling) {
     const float m = 11025.0f;
-    struct Case { float in, out; };
-    const Case cases[] = {{m, m / 2},          {1.5f * m, 0.75f * m}, {3.0f * m, 0.75f * m},
-                          {4.0f * m, m / 2},   {15.9f * m, 15.9f * m / 16}, {16.0f * m, m},
-                          {1e30f, m},          {kInf, m},            {m - 1.0f, m - 1.0f},
-                          {0.0f, 0.0f},        {-5000.0f, -5000.0f}};
+    struct Case {
+        float in, out;
+    };
+    const Case cases[] = {{m, m / 2},
+                          {1.5f * m, 0.75f * m},
+                          {3.0f * m, 0.75f * m},
+                          {4.0f * m, m / 2},
+                          {15.9f * m, 15.9f * m / 16},
+                          {16.0f * m, m},
+                          {1e30f, m},
+                          {kInf, m},
+                          {m - 1.0f, m - 1.0f},
+                          {0.0f, 0.0f},
+                          {-5000.0f, -5000.0f}};
     for (const Case &c : cases) EXPECT_EQ(foldFrequency(c.in, m), c.out) << c.in;
 }
 
@@ -101,7 +114,10 @@ TEST(PitchUpdate, ZeroPitchAtVoltPerKilohertzFreezesThePhase) {
 }
 
 TEST(PitchUpdate, AnIncrementThatCannotBeFollowedStopsTheOscillator) {
-    struct Case { float pitch; float increment; };
+    struct Case {
+        float pitch;
+        float increment;
+    };
     // An infinite pitch folds to the ceiling like any other beyond sixteen times it.
     const Case cases[] = {{kNaN, 0.0f}, {kInf, 0.25f}, {-kInf, 0.0f}};
     for (const Case &c : cases) {
@@ -115,10 +131,12 @@ TEST(PitchUpdate, AnIncrementThatCannotBeFollowedStopsTheOscillator) {
 }
 
 TEST(PhaseAdvance, WrapsOnceFromAboveAndForNegativeIncrementsFromBelow) {
-    struct Case { float phase, increment, expected; };
+    struct Case {
+        float phase, increment, expected;
+    };
     const Case cases[] = {
-        {0.5f, 0.25f, 0.75f},   {0.875f, 0.25f, 0.125f}, {1.5f, 0.25f, 0.75f},
-        {2.5f, 0.25f, 1.75f},   // one subtraction per sample, no loop
+        {0.5f, 0.25f, 0.75f},     {0.875f, 0.25f, 0.125f},
+        {1.5f, 0.25f, 0.75f},     {2.5f, 0.25f, 1.75f},   // one subtraction per sample, no loop
         {0.125f, -0.25f, 0.875f}, {-0.5f, 0.25f, -0.25f}, // climbs back with a positive one
         {0.25f, 0.0f, 0.25f},
     };
@@ -163,7 +181,9 @@ TEST(SyncEdge, FiresOncePerRiseAndResetsOnlyPastTheThreshold) {
 }
 
 TEST(PhaseModulation, ExampleValues) {
-    struct Case { float phase, signal, depth, expected; };
+    struct Case {
+        float phase, signal, depth, expected;
+    };
     const Case cases[] = {{0.2f, 1.0f, 0.5f, 0.7f},   {0.8f, -1.0f, 0.5f, 0.3f},
                           {0.5f, 1.0f, -0.5f, 1.0f},  {0.5f, 0.0f, 123.0f, 0.5f},
                           {0.25f, 0.0f, kNaN, 0.25f}, {0.5f, 3.0f, -0.5f, 1.0f},

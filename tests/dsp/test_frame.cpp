@@ -57,11 +57,11 @@ struct Signals {
     std::vector<float> saw = ramp, pulse = ramp, triangle = ramp;
 
     FrameBuffers buffers() {
-        return FrameBuffers{pitch.data(),      width.data(),     sync.data(),
-                            syncThreshold.data(), syncAdvance.data(), phase.data(),
-                            phaseMod.data(),   pulseLevel.data(), rampLevel.data(),
-                            sawLevel.data(),   triangleLevel.data(), ramp.data(),
-                            saw.data(),        pulse.data(),     triangle.data()};
+        return FrameBuffers{pitch.data(),         width.data(),         sync.data(),
+                            syncThreshold.data(), syncAdvance.data(),   phase.data(),
+                            phaseMod.data(),      pulseLevel.data(),    rampLevel.data(),
+                            sawLevel.data(),      triangleLevel.data(), ramp.data(),
+                            saw.data(),           pulse.data(),         triangle.data()};
     }
     const std::vector<float> &output(int k) const {
         return k == 0 ? ramp : k == 1 ? saw : k == 2 ? pulse : triangle;
@@ -77,9 +77,9 @@ struct Signals {
 
 // The state open leaves: phase 0, increment 0.1, a last pitch no input has.
 FrameState openState(int16_t freqScale = 0) {
-    return FrameState{Oscillator{0.0f, 20.0f, 0.1f, 1.0f / kSampleRate, kSampleRate * 0.25f,
-                                 freqScale, true},
-                      EdgeMemory{0.0f, 0.0f}};
+    return FrameState{
+        Oscillator{0.0f, 20.0f, 0.1f, 1.0f / kSampleRate, kSampleRate * 0.25f, freqScale, true},
+        EdgeMemory{0.0f, 0.0f}};
 }
 
 using EnableEnable = Modulation<FollowPitch::EverySample, true>;
@@ -134,7 +134,10 @@ template <class Pair>
 class Frame : public ::testing::Test {};
 
 struct PairNames {
-    template <class Pair> static std::string GetName(int) { return Pair::row().name; }
+    template <class Pair>
+    static std::string GetName(int) {
+        return Pair::row().name;
+    }
 };
 
 using Pairs = test::RoutinePairs<::testing::Types>;
@@ -343,29 +346,29 @@ TYPED_TEST(ModulationFrame, HalfReadsPairsAtEvenRemainingCounts) {
     // A moving pitch, and a steady one (whose unchanged stretches the frame runs without a
     // frequency step, counting the pairs instead).
     for (const bool moving : {true, false})
-    for (const int32_t count : {64, 63}) {
-        Signals base;
-        if (moving) moveInputs(base);
-        ScriptedActive baseActive;
-        const FrameState baseState = run<Pair, HalfOnly>(base, baseActive, {count});
-        for (int32_t j = 0; j < count; ++j) {
-            Signals changed;
-            if (moving) moveInputs(changed);
-            changed.pitch[static_cast<size_t>(j)] += 0.02f;
-            ScriptedActive active;
-            const FrameState state = run<Pair, HalfOnly>(changed, active, {count});
-            const int32_t first = firstDifference(base, changed, 0, count);
-            const int32_t odd = count % 2;
-            if (odd && j == count - 1) {
-                EXPECT_EQ(first, -1) << "never read";
-                EXPECT_TRUE(sameBits(state.oscillator.phase, baseState.oscillator.phase));
-                continue;
+        for (const int32_t count : {64, 63}) {
+            Signals base;
+            if (moving) moveInputs(base);
+            ScriptedActive baseActive;
+            const FrameState baseState = run<Pair, HalfOnly>(base, baseActive, {count});
+            for (int32_t j = 0; j < count; ++j) {
+                Signals changed;
+                if (moving) moveInputs(changed);
+                changed.pitch[static_cast<size_t>(j)] += 0.02f;
+                ScriptedActive active;
+                const FrameState state = run<Pair, HalfOnly>(changed, active, {count});
+                const int32_t first = firstDifference(base, changed, 0, count);
+                const int32_t odd = count % 2;
+                if (odd && j == count - 1) {
+                    EXPECT_EQ(first, -1) << "never read";
+                    EXPECT_TRUE(sameBits(state.oscillator.phase, baseState.oscillator.phase));
+                    continue;
+                }
+                const int32_t reader = odd + (j / 2) * 2; // the pair's first sample
+                EXPECT_GE(first, reader) << "count " << count << " pitch at " << j;
+                EXPECT_LE(first, reader + 1) << "count " << count << " pitch at " << j;
             }
-            const int32_t reader = odd + (j / 2) * 2; // the pair's first sample
-            EXPECT_GE(first, reader) << "count " << count << " pitch at " << j;
-            EXPECT_LE(first, reader + 1) << "count " << count << " pitch at " << j;
         }
-    }
 }
 
 // The table's rows as the module knows them: the routine each pair must install.
@@ -403,17 +406,24 @@ void drawHostileInputs(Signals &s, ScriptedActive &active, std::mt19937 &rng, in
     s.resize(frames);
     active.values.assign(static_cast<size_t>(frames), 1.0f);
     const std::vector<Input> inputs = {
-        {&s.pitch, {0.4f, 0.5f, 0.45f, 0.55f, 0.6f, 0.75f, 0.8f, 0.85f, 0.95f, 0.65f, -0.3f, 0.0f,
-                    kNaN, kInf, -kInf, 1e30f, kMoving, kFlickering}, -0.4f, 1.1f},
-        {&s.width, {0.3f, 0.5f, 0.03f, 0.97f, 0.0f, 1.0f, -0.1f, 1.5f, kNaN, kMoving, kFlickering},
-         -0.2f, 1.2f},
+        {&s.pitch,
+         {0.4f, 0.5f, 0.45f, 0.55f, 0.6f, 0.75f, 0.8f, 0.85f, 0.95f, 0.65f, -0.3f, 0.0f, kNaN, kInf,
+          -kInf, 1e30f, kMoving, kFlickering},
+         -0.4f,
+         1.1f},
+        {&s.width,
+         {0.3f, 0.5f, 0.03f, 0.97f, 0.0f, 1.0f, -0.1f, 1.5f, kNaN, kMoving, kFlickering},
+         -0.2f,
+         1.2f},
         {&s.sync, {0.0f, 0.0f, 0.0f, 1.0f, -0.5f, 0.7f, kNaN, kMoving}, -1.0f, 1.0f},
         {&s.syncThreshold, {0.0f, 0.5f, 2.0f, kNaN}, 0.0f, 0.0f},
         {&s.syncAdvance, {0.0f, 0.3f, 1.5f, -0.4f, 3e7f, kNaN}, 0.0f, 0.0f},
         {&s.phase, {0.0f, 0.3f, -1.0f, 1e9f, kNaN, kInf, kMoving}, -1.5f, 1.5f},
         {&s.phaseMod, {0.5f, -0.5f, 1e3f, 0.0f, kInf, kMoving}, -2.0f, 2.0f},
-        {&s.pulseLevel, {0.9f, 0.0f, -0.0f, 3.0f, -5.0f, 1e30f, -kInf, kNaN, kMoving, kFlickering},
-         -2.5f, 2.5f},
+        {&s.pulseLevel,
+         {0.9f, 0.0f, -0.0f, 3.0f, -5.0f, 1e30f, -kInf, kNaN, kMoving, kFlickering},
+         -2.5f,
+         2.5f},
         {&s.rampLevel, {0.5f, 0.0f, -2.5f, kInf, kNaN, kMoving, kFlickering}, -2.5f, 2.5f},
         {&s.sawLevel, {-0.7f, 0.0f, 2.5f, kNaN, kMoving, kFlickering}, -2.5f, 2.5f},
         {&s.triangleLevel, {1.2f, 0.0f, -0.0f, 4.0f, kNaN, kMoving, kFlickering}, -2.5f, 2.5f},
@@ -473,7 +483,8 @@ void expectWideMatchesOneSample(uint32_t seed, int16_t freqScale) {
                 << ": " << one.output(k)[static_cast<size_t>(i)] << " against "
                 << wide.output(k)[static_cast<size_t>(i)];
     EXPECT_TRUE(sameSample(oneState.oscillator.phase, wideState.oscillator.phase));
-    EXPECT_TRUE(sameSample(oneState.oscillator.phaseIncrement, wideState.oscillator.phaseIncrement));
+    EXPECT_TRUE(
+        sameSample(oneState.oscillator.phaseIncrement, wideState.oscillator.phaseIncrement));
     EXPECT_TRUE(sameSample(oneState.oscillator.lastPitch, wideState.oscillator.lastPitch));
     EXPECT_EQ(oneState.oscillator.syncArmed, wideState.oscillator.syncArmed);
     EXPECT_TRUE(sameSample(oneState.memory.lastPulseSign, wideState.memory.lastPulseSign));
@@ -490,10 +501,13 @@ TYPED_TEST(Frame, TheWideWaveformPassGivesTheOneSamplePassBits) {
         const int16_t freqScale = seed % 2 ? 0 : 1;
         if constexpr (TypeParam::kModulated) {
             expectWideMatchesOneSample<Shape, EnableEnable>(seed, freqScale);
-            expectWideMatchesOneSample<Shape, Modulation<FollowPitch::EverySample, false>>(seed, freqScale);
-            expectWideMatchesOneSample<Shape, Modulation<FollowPitch::EveryPair, true>>(seed, freqScale);
+            expectWideMatchesOneSample<Shape, Modulation<FollowPitch::EverySample, false>>(
+                seed, freqScale);
+            expectWideMatchesOneSample<Shape, Modulation<FollowPitch::EveryPair, true>>(seed,
+                                                                                        freqScale);
             expectWideMatchesOneSample<Shape, HalfOnly>(seed, freqScale);
-            expectWideMatchesOneSample<Shape, Modulation<FollowPitch::PerBlock, true>>(seed, freqScale);
+            expectWideMatchesOneSample<Shape, Modulation<FollowPitch::PerBlock, true>>(seed,
+                                                                                       freqScale);
         } else {
             expectWideMatchesOneSample<Shape, NoModulation>(seed, freqScale);
         }

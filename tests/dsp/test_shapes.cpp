@@ -40,18 +40,21 @@ TEST(Perfect, OneCycleOfEachOutput) {
         EXPECT_NEAR(stepAt<PerfectShape>(c.t).saw, -c.expected, kTol) << c.t;
     }
     const ValueCase triangle[] = {{0.0f, 0.0f}, {0.25f, 0.5f}, {0.5f, 0.0f}, {0.75f, -0.5f}};
-    for (const auto &c : triangle) EXPECT_NEAR(stepAt<PerfectShape>(c.t).triangle, c.expected, kTol);
+    for (const auto &c : triangle)
+        EXPECT_NEAR(stepAt<PerfectShape>(c.t).triangle, c.expected, kTol);
 }
 
 TEST(Perfect, PulseLevelsAndWidths) {
-    struct Case { float width, pulseLevel, t, expected; };
+    struct Case {
+        float width, pulseLevel, t, expected;
+    };
     const Case cases[] = {
-        {0.5f, 1.0f, 0.2f, 0.5f},   {0.5f, 1.0f, 0.5f, 0.5f},   {0.5f, 1.0f, 0.7f, -0.5f},
-        {0.25f, 1.0f, 0.1f, 0.75f}, {0.25f, 1.0f, 0.25f, 0.75f}, {0.25f, 1.0f, 0.6f, -0.25f},
-        {0.5f, 3.0f, 0.1f, 1.5f},   {0.5f, 3.0f, 0.9f, -1.5f},  // H = 1.5, limited level 2
-        {0.25f, 3.0f, 0.1f, 2.0f},  {0.25f, 3.0f, 0.9f, -1.0f},
-        {0.0f, 1.0f, 0.1f, 0.0f},   {1.0f, 1.0f, 0.1f, 0.0f},   {-0.2f, 1.0f, 0.1f, 0.0f},
-        {1.3f, 1.0f, 0.1f, 0.0f},   {std::nanf(""), 1.0f, 0.1f, 0.0f}};
+        {0.5f, 1.0f, 0.2f, 0.5f},         {0.5f, 1.0f, 0.5f, 0.5f},    {0.5f, 1.0f, 0.7f, -0.5f},
+        {0.25f, 1.0f, 0.1f, 0.75f},       {0.25f, 1.0f, 0.25f, 0.75f}, {0.25f, 1.0f, 0.6f, -0.25f},
+        {0.5f, 3.0f, 0.1f, 1.5f},         {0.5f, 3.0f, 0.9f, -1.5f}, // H = 1.5, limited level 2
+        {0.25f, 3.0f, 0.1f, 2.0f},        {0.25f, 3.0f, 0.9f, -1.0f},  {0.0f, 1.0f, 0.1f, 0.0f},
+        {1.0f, 1.0f, 0.1f, 0.0f},         {-0.2f, 1.0f, 0.1f, 0.0f},   {1.3f, 1.0f, 0.1f, 0.0f},
+        {std::nanf(""), 1.0f, 0.1f, 0.0f}};
     for (const Case &c : cases)
         EXPECT_NEAR(stepAt<PerfectShape>(c.t, c.width, kLowPitch, 1, 1, c.pulseLevel).pulse,
                     c.expected, kTol)
@@ -79,7 +82,7 @@ struct SoftCase {
 };
 
 TEST(SoftShapes, RampNearTheWrap) {
-    const SoftCase bright[] = {{0.0f, 0.0f},  {0.01f, 0.1f},  {0.02f, 0.2f},
+    const SoftCase bright[] = {{0.0f, 0.0f},     {0.01f, 0.1f},  {0.02f, 0.2f},
                                {0.025f, 0.475f}, {0.98f, -0.2f}, {0.99f, -0.1f}};
     for (const auto &c : bright) {
         EXPECT_NEAR(stepAt<BrightShape>(c.t).ramp, c.ramp, kTol) << "Bright " << c.t;

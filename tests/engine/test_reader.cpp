@@ -25,7 +25,8 @@ const Refusal kRefusals[] = {
     {R"({"pitch": 5,)", ": malformed JSON: parse error at line 1, column 13: syntax error while "
                         "parsing object key - unexpected end of input; expected string literal"},
     {"[1]", ": a patch is a JSON object of settings, not array"},
-    {R"({"shape": 3})", R"(, key "shape": '3' is not one of perfect, perfect2, bright, medium, dark)"},
+    {R"({"shape": 3})",
+     R"(, key "shape": '3' is not one of perfect, perfect2, bright, medium, dark)"},
     {R"({"shape": true})", R"(, key "shape": expected a shape name, not true)"},
     {R"({"pm": "maybe"})", R"(, key "pm": 'maybe' is not one of off, on)"},
     {R"({"rate": 44100.5})",
@@ -104,7 +105,7 @@ TEST(PatchReader, ReadsEveryKindOfValue) {
 TEST(ModuleFrequency, FollowsTheCoreAndFoldsOctaves) {
     EXPECT_NEAR(moduleFrequencyHz(0.5f, false, 48000), 440.0, 1e-3);
     EXPECT_NEAR(moduleFrequencyHz(1.0f, false, 48000), 7040.0, 1e-2);  // 14080 Hz folded once
-    EXPECT_NEAR(moduleFrequencyHz(0.1f, true, 48000), 1000.0, 1e-2);  // 1 V/kHz
+    EXPECT_NEAR(moduleFrequencyHz(0.1f, true, 48000), 1000.0, 1e-2);   // 1 V/kHz
     EXPECT_NEAR(moduleFrequencyHz(2.0f, false, 48000), 12000.0, 1e-2); // beyond four octaves
 }
 

@@ -15,8 +15,8 @@ namespace {
 
 HostCallback givenCallback = nullptr;
 
-BindingRecord *SE_ABI capturingMakeModule(int32_t index, int32_t objectKind,
-                                          HostCallback callback, void *hostData) {
+BindingRecord *SE_ABI capturingMakeModule(int32_t index, int32_t objectKind, HostCallback callback,
+                                          void *hostData) {
     givenCallback = callback;
     return makeModule(index, objectKind, callback, hostData);
 }

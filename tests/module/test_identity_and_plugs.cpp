@@ -69,8 +69,10 @@ void expectPlugTable(const std::vector<PlugDescription> &descriptions) {
         EXPECT_EQ(d.direction, row.direction);
         EXPECT_EQ(d.datatype, row.datatype);
         EXPECT_STREQ(d.defaultText, row.defaultText);
-        if (row.listText != nullptr) EXPECT_STREQ(d.listText, row.listText);
-        else EXPECT_EQ(d.listText, nullptr);
+        if (row.listText != nullptr)
+            EXPECT_STREQ(d.listText, row.listText);
+        else
+            EXPECT_EQ(d.listText, nullptr);
         EXPECT_EQ(d.flags, 0);
         EXPECT_EQ(d.reserved28, 0);
         EXPECT_NE(d.variable, nullptr);
@@ -169,21 +171,28 @@ TEST(Plugs, NumbersOutsideTheTableLeaveTheRecordUntouched) {
 TEST(Plugs, EachPlugIsBoundToItsOwnMember) {
     auto host = test::openHost({});
     Module &m = test::moduleOf(*host);
-    const std::pair<int32_t, const void *> audio[] = {
-        {PITCH_INPUT, m.pitchIn},           {WIDTH_INPUT, m.widthIn},
-        {SYNC_INPUT, m.syncIn},             {PHASE_INPUT, m.phaseIn},
-        {PHASE_MOD_INPUT, m.phaseModIn},    {RAMP_LEVEL_INPUT, m.rampLevelIn},
-        {SAW_LEVEL_INPUT, m.sawLevelIn},    {PULSE_LEVEL_INPUT, m.pulseLevelIn},
-        {TRIANGLE_LEVEL_INPUT, m.triangleLevelIn}, {SYNC_THRESHOLD_INPUT, m.syncThresholdIn},
-        {SYNC_ADVANCE_INPUT, m.syncAdvanceIn}, {ACTIVE_INPUT, m.activeIn},
-        {RAMP_OUTPUT, m.rampOut},           {SAW_OUTPUT, m.sawOut},
-        {PULSE_OUTPUT, m.pulseOut},         {TRIANGLE_OUTPUT, m.triangleOut}};
+    const std::pair<int32_t, const void *> audio[] = {{PITCH_INPUT, m.pitchIn},
+                                                      {WIDTH_INPUT, m.widthIn},
+                                                      {SYNC_INPUT, m.syncIn},
+                                                      {PHASE_INPUT, m.phaseIn},
+                                                      {PHASE_MOD_INPUT, m.phaseModIn},
+                                                      {RAMP_LEVEL_INPUT, m.rampLevelIn},
+                                                      {SAW_LEVEL_INPUT, m.sawLevelIn},
+                                                      {PULSE_LEVEL_INPUT, m.pulseLevelIn},
+                                                      {TRIANGLE_LEVEL_INPUT, m.triangleLevelIn},
+                                                      {SYNC_THRESHOLD_INPUT, m.syncThresholdIn},
+                                                      {SYNC_ADVANCE_INPUT, m.syncAdvanceIn},
+                                                      {ACTIVE_INPUT, m.activeIn},
+                                                      {RAMP_OUTPUT, m.rampOut},
+                                                      {SAW_OUTPUT, m.sawOut},
+                                                      {PULSE_OUTPUT, m.pulseOut},
+                                                      {TRIANGLE_OUTPUT, m.triangleOut}};
     for (const auto &[plug, member] : audio) EXPECT_EQ(member, host->buffer(plug)) << plug;
 
     const std::pair<int32_t, const int16_t *> settings[] = {{FM_MODE_SETTING, &m.fmMode},
-                                                          {PM_MODE_SETTING, &m.pmMode},
-                                                          {SHAPE_SETTING, &m.shape},
-                                                          {FREQ_SCALE_SETTING, &m.freqScale}};
+                                                            {PM_MODE_SETTING, &m.pmMode},
+                                                            {SHAPE_SETTING, &m.shape},
+                                                            {FREQ_SCALE_SETTING, &m.freqScale}};
     int16_t choice = 11;
     for (const auto &[plug, member] : settings) {
         host->setChoice(plug, choice);

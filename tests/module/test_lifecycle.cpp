@@ -97,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Selection{3, 0, 0, processMedium}, Selection{3, 2, 1, processMediumMod},
                       Selection{4, 0, 0, processDark}, Selection{4, 0, 1, processDarkMod},
                       Selection{5, 0, 0, processDark}, Selection{-1, 0, 0, processDark},
-                      Selection{5, 0, 1, processDarkMod}, Selection{SHRT_MAX, 1, 1, processDarkMod}));
+                      Selection{5, 0, 1, processDarkMod},
+                      Selection{SHRT_MAX, 1, 1, processDarkMod}));
 
 TEST(Lifecycle, ActiveZeroWindsDownWithOneTimeStampAndSleepsWhenTheCountdownRunsOut) {
     test::Patch patch;
@@ -239,7 +240,7 @@ TEST(Lifecycle, WithoutAHostCallbackNothingCrashes) {
     Module module(nullptr, nullptr);
     module.open();
     EXPECT_EQ(module.getBindingRecord()->process, processPerfect);
-    HostEvent event = {0, EVENT_PLUG_STATE, STATE_RUNNING, 0, reinterpret_cast<void *>(11),
+    HostEvent event = {0,      EVENT_PLUG_STATE, STATE_RUNNING, 0, reinterpret_cast<void *>(11),
                        nullptr};
     module.getBindingRecord()->eventHandler(&module, &event);
     // Buffers were never bound: the block is skipped.

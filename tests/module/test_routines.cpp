@@ -19,17 +19,16 @@ namespace {
 using RoutineCase = test::RoutineRow;
 const auto &kRoutines = test::kRoutineTable;
 
-
 // A steady tone with every output and input in use. The modulation routines run with phase
 // modulation on but a Phase input of 0, which modulates nothing.
 test::Patch tonePatch(const RoutineCase &c, float pitch = 0.5f) {
     test::Patch patch;
     patch.shape = c.shape;
     patch.pmMode = c.modulated ? PM_ENABLE : PM_DISABLE;
-    patch.inputs = {{PITCH_INPUT, pitch},          {WIDTH_INPUT, 0.3f},
-                    {RAMP_LEVEL_INPUT, 0.5f},      {SAW_LEVEL_INPUT, -0.7f},
-                    {PULSE_LEVEL_INPUT, 0.9f},     {TRIANGLE_LEVEL_INPUT, 1.2f},
-                    {PHASE_INPUT, 0.0f},           {PHASE_MOD_INPUT, 0.5f}};
+    patch.inputs = {{PITCH_INPUT, pitch},      {WIDTH_INPUT, 0.3f},
+                    {RAMP_LEVEL_INPUT, 0.5f},  {SAW_LEVEL_INPUT, -0.7f},
+                    {PULSE_LEVEL_INPUT, 0.9f}, {TRIANGLE_LEVEL_INPUT, 1.2f},
+                    {PHASE_INPUT, 0.0f},       {PHASE_MOD_INPUT, 0.5f}};
     return patch;
 }
 
@@ -103,8 +102,8 @@ TEST_P(ModulationRoutine, FollowingASteadyPitchPerSampleChangesNothing) {
         patch.fmMode = fm;
         auto following = test::openHost(patch);
         // Even block counts, so that Half's pairs start at each block's first sample.
-        expectSameBits(test::render(*following, 2000, 64),
-                       test::render(*plain, 2000, 64), fm == FM_ENABLE ? "Enable" : "Half");
+        expectSameBits(test::render(*following, 2000, 64), test::render(*plain, 2000, 64),
+                       fm == FM_ENABLE ? "Enable" : "Half");
         plain = test::openHost(tonePatch(GetParam()));
     }
 }
@@ -150,9 +149,16 @@ std::vector<int> levelReadPositions(int16_t shape, int16_t fm, int32_t block) {
 } // namespace
 
 TEST(LevelRefresh, EverySixteenSamplesCountedFromTheBlockEnd) {
-    struct Case { int32_t block; std::vector<int> reads; };
-    const Case cases[] = {{64, {0, 8, 24, 40, 56}}, {32, {0, 8, 24}}, {16, {0, 8}},
-                          {10, {0, 2}},             {8, {0}},         {7, {0}},
+    struct Case {
+        int32_t block;
+        std::vector<int> reads;
+    };
+    const Case cases[] = {{64, {0, 8, 24, 40, 56}},
+                          {32, {0, 8, 24}},
+                          {16, {0, 8}},
+                          {10, {0, 2}},
+                          {8, {0}},
+                          {7, {0}},
                           {1, {0}}};
     for (const Case &c : cases) {
         EXPECT_EQ(levelReadPositions(SHAPE_PERFECT, FM_DISABLE, c.block), c.reads) << c.block;
@@ -233,7 +239,8 @@ TEST(FrequencyModulation, CrossfadeFollowsThePitchSampleBySample) {
     for (int i = 0; i < 32; ++i) pitch[i] = i < 20 ? 0.3f : 0.8f;
     const auto out = test::render(*host, 32, 32);
     EXPECT_NE(out.saw[19], out.triangle[19]);
-    for (int i = 20; i < 32; ++i) EXPECT_EQ(out.saw[static_cast<size_t>(i)], out.triangle[static_cast<size_t>(i)]);
+    for (int i = 20; i < 32; ++i)
+        EXPECT_EQ(out.saw[static_cast<size_t>(i)], out.triangle[static_cast<size_t>(i)]);
 }
 
 TEST(PhaseModulationInTheFrame, ShiftsTheWaveformAndTakesTheSyncResetFirst) {
@@ -241,8 +248,10 @@ TEST(PhaseModulationInTheFrame, ShiftsTheWaveformAndTakesTheSyncResetFirst) {
     patch.pmMode = PM_ENABLE;
     patch.sampleRate = 10000.0f;
     patch.freqScale = FREQ_SCALE_VOLT_PER_KHZ;
-    patch.inputs = {{PITCH_INPUT, 0.01f}, {RAMP_LEVEL_INPUT, 1.0f},
-                    {PHASE_INPUT, 0.25f}, {PHASE_MOD_INPUT, 1.0f}};
+    patch.inputs = {{PITCH_INPUT, 0.01f},
+                    {RAMP_LEVEL_INPUT, 1.0f},
+                    {PHASE_INPUT, 0.25f},
+                    {PHASE_MOD_INPUT, 1.0f}};
     auto host = test::openHost(patch);
     host->buffer(SYNC_INPUT)[40] = 1.0f;
     const auto out = test::render(*host, 50, 50);

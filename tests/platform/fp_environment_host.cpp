@@ -48,7 +48,7 @@ namespace {
 
 // --- the unit's state, read and set directly ----------------------------------------------------
 
-constexpr uint16_t kX87Flags = 0x007F;       // IE DE ZE OE UE PE and the stack fault
+constexpr uint16_t kX87Flags = 0x007F; // IE DE ZE OE UE PE and the stack fault
 // The control word's defined bits: bit 6 and bits 13 to 15 are reserved (the processor reads
 // bit 6 as 1, so 0x1332 reads back as 0x1372).
 constexpr uint16_t kX87ControlBits = 0x1F3F;
@@ -61,8 +61,8 @@ bool haveMxcsr = false;
 struct Environment {
     const char *name;
     uint16_t x87Control;
-    uint32_t mxcsr;     // with the flags that are to be raised when the call starts
-    uint16_t x87Flags;  // x87 exception flags raised when the call starts
+    uint32_t mxcsr;    // with the flags that are to be raised when the call starts
+    uint16_t x87Flags; // x87 exception flags raised when the call starts
 };
 
 struct State {
@@ -127,13 +127,12 @@ Findings findings;
 __attribute__((noinline)) void leave() {
     const State after = readState();
     ++findings.calls;
-    const bool modesKept = (after.x87Control & kX87ControlBits) ==
-                               (current->x87Control & kX87ControlBits) &&
-                           (!haveMxcsr || (after.mxcsr & ~kMxcsrFlags) ==
-                                              (current->mxcsr & ~kMxcsrFlags));
-    const bool flagsKept = after.x87Flags == current->x87Flags &&
-                           (!haveMxcsr || (after.mxcsr & kMxcsrFlags) ==
-                                              (current->mxcsr & kMxcsrFlags));
+    const bool modesKept =
+        (after.x87Control & kX87ControlBits) == (current->x87Control & kX87ControlBits) &&
+        (!haveMxcsr || (after.mxcsr & ~kMxcsrFlags) == (current->mxcsr & ~kMxcsrFlags));
+    const bool flagsKept =
+        after.x87Flags == current->x87Flags &&
+        (!haveMxcsr || (after.mxcsr & kMxcsrFlags) == (current->mxcsr & kMxcsrFlags));
     if (!modesKept && findings.changed++ == 0)
         findings.firstChanged = std::string(currentEntry) + " left " + describe(after);
     if (!flagsKept && findings.flagsLeft++ == 0)
@@ -159,8 +158,8 @@ struct EnvironmentCalls {
     }
 
     // The instance calls the host from inside an entry: it must find the module's environment.
-    static intptr_t SE_ABI hostCallback(void *record, int32_t opcode, int32_t index,
-                                        int32_t value, void *pointer, float opt) {
+    static intptr_t SE_ABI hostCallback(void *record, int32_t opcode, int32_t index, int32_t value,
+                                        void *pointer, float opt) {
         const State inside = readState();
         ++findings.callbacks;
         const bool moduleEnvironment =
@@ -171,8 +170,8 @@ struct EnvironmentCalls {
 #endif
             ;
         if (!moduleEnvironment && findings.callbackEnvironment++ == 0)
-            findings.firstCallback = "opcode " + std::to_string(opcode) + " from " +
-                                     currentEntry + " ran in " + describe(inside);
+            findings.firstCallback = "opcode " + std::to_string(opcode) + " from " + currentEntry +
+                                     " ran in " + describe(inside);
         return test::EntryProxy<EnvironmentCalls>::standInCallback(record, opcode, index, value,
                                                                    pointer, opt);
     }
@@ -191,8 +190,9 @@ LONG WINAPI reportTrap(EXCEPTION_POINTERS *info) {
 #else
 void reportTrap(int signal) {
     char line[160];
-    const int length = std::snprintf(line, sizeof line, "TRAP signal %d in environment %s, during %s\n",
-                                     signal, current ? current->name : "?", currentEntry);
+    const int length =
+        std::snprintf(line, sizeof line, "TRAP signal %d in environment %s, during %s\n", signal,
+                      current ? current->name : "?", currentEntry);
     if (write(1, line, static_cast<size_t>(length)) < 0) _exit(4);
     _exit(3);
 }
@@ -203,7 +203,7 @@ void reportTrap(int signal) {
 // The environments hosts leave. MXCSR 0x1F80 and x87 0x037F are the masked, round-to-nearest
 // defaults; 0x0C00 / 0x6000 round toward zero, 0x0800 / 0x4000 up, 0x0400 / 0x2000 down.
 const Environment kEnvironments[] = {
-    {"unmasked", 0x1332, 0x1900, 0},         // invalid, zero-divide, overflow unmasked
+    {"unmasked", 0x1332, 0x1900, 0}, // invalid, zero-divide, overflow unmasked
     {"precision-24", 0x007F, 0x1F80, 0},
     {"precision-53", 0x027F, 0x1F80, 0},
     {"toward-zero", 0x0F7F, 0x7F80, 0},
@@ -271,8 +271,8 @@ bool report(const Environment &environment, bool isReference, const std::string 
                     " calls (first: " + findings.firstFlags + ")";
     if (findings.callbackEnvironment > 0)
         problems += "; host callbacks outside the module's environment: " +
-                    std::to_string(findings.callbackEnvironment) + " (first: " +
-                    findings.firstCallback + ")";
+                    std::to_string(findings.callbackEnvironment) +
+                    " (first: " + findings.firstCallback + ")";
     const std::string what = "x87 " + hex(environment.x87Control) +
                              (haveMxcsr ? ", MXCSR " + hex(environment.mxcsr) : "");
     if (problems.empty())
@@ -336,11 +336,11 @@ int run(const std::string &path, const std::string &only) {
                 firstDifference = std::string(routineLabel(list[i].routine)) + " session " +
                                   std::to_string(list[i].number) + ": " + difference;
         }
-        const std::string outputs =
-            firstDifference.empty()
-                ? ""
-                : "; outputs: " + std::to_string(differing) + " of " + std::to_string(samples) +
-                      " samples differ (first: " + firstDifference + ")";
+        const std::string outputs = firstDifference.empty()
+                                        ? ""
+                                        : "; outputs: " + std::to_string(differing) + " of " +
+                                              std::to_string(samples) +
+                                              " samples differ (first: " + firstDifference + ")";
         (report(environment, false, outputs, samples, list.size()) ? passed : failed) += 1;
     }
     if (!only.empty() && passed + failed == 1) {
@@ -358,8 +358,10 @@ int main(int argc, char **argv) {
     std::string pluginPath, environment;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
-        if (option == "--plugin") pluginPath = argv[i + 1];
-        else if (option == "--environment") environment = argv[i + 1];
+        if (option == "--plugin")
+            pluginPath = argv[i + 1];
+        else if (option == "--environment")
+            environment = argv[i + 1];
     }
     if (pluginPath.empty()) {
         std::fprintf(stderr, "usage: %s --plugin FILE [--environment NAME]\n", argv[0]);

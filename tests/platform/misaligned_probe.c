@@ -23,7 +23,7 @@
 static void keepInMemory(float *block) { __asm__ volatile("" : : "r"(block) : "memory"); }
 
 PROBE_EXPORT BindingRecord *SE_ABI makeModule(int32_t index, int32_t objectKind,
-                                               HostCallback hostCallback, void *hostData) {
+                                              HostCallback hostCallback, void *hostData) {
     (void)hostCallback;
     (void)hostData;
     /* 16-byte aligned as far as the compiler knows (it trusts the caller's alignment, so it does

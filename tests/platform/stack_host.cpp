@@ -48,14 +48,16 @@ constexpr int kSessionsPerRoutine = 2;
 
 int32_t stackOffset = 0;
 
-template <typename T> uint32_t word(T value) {
+template <typename T>
+uint32_t word(T value) {
     static_assert(sizeof(T) == 4, "one stack word");
     uint32_t bits;
     std::memcpy(&bits, &value, 4);
     return bits;
 }
 
-template <size_t N> uint32_t callShifted(const void *function, const uint32_t (&arguments)[N]) {
+template <size_t N>
+uint32_t callShifted(const void *function, const uint32_t (&arguments)[N]) {
     return fourwaveCallAtStackOffset(function, arguments, static_cast<int32_t>(N), stackOffset);
 }
 
@@ -66,14 +68,15 @@ struct ShiftedCalls {
         const uint32_t words[] = {word(arguments)...};
         [[maybe_unused]] const uint32_t result =
             callShifted(reinterpret_cast<const void *>(function), words);
-        if constexpr (std::is_pointer_v<R>) return reinterpret_cast<R>(result);
-        else if constexpr (!std::is_void_v<R>) return static_cast<R>(result);
+        if constexpr (std::is_pointer_v<R>)
+            return reinterpret_cast<R>(result);
+        else if constexpr (!std::is_void_v<R>)
+            return static_cast<R>(result);
     }
 
     // The stand-in host is compiled for an aligned stack; the instance may call it on any.
-    __attribute__((force_align_arg_pointer)) static intptr_t SE_ABI
-    hostCallback(void *record, int32_t opcode, int32_t index, int32_t value, void *pointer,
-                 float opt) {
+    __attribute__((force_align_arg_pointer)) static intptr_t SE_ABI hostCallback(
+        void *record, int32_t opcode, int32_t index, int32_t value, void *pointer, float opt) {
         return test::EntryProxy<ShiftedCalls>::standInCallback(record, opcode, index, value,
                                                                pointer, opt);
     }
@@ -83,14 +86,15 @@ host::PluginEntries shiftedEntries;
 
 // The thunk itself: the callee sees the stack at the offset asked for.
 bool thunkHonoursOffset(int32_t offset) {
-    const uint32_t esp = fourwaveCallAtStackOffset(reinterpret_cast<const void *>(fourwaveStackAtCall),
-                                                   nullptr, 0, offset);
+    const uint32_t esp = fourwaveCallAtStackOffset(
+        reinterpret_cast<const void *>(fourwaveStackAtCall), nullptr, 0, offset);
     return esp % 16 == static_cast<uint32_t>(offset);
 }
 
 std::string identity() {
     ModuleProperties properties = {};
-    if (shiftedEntries.getModuleProperties(0, &properties) == 0 || properties.name == nullptr) return "";
+    if (shiftedEntries.getModuleProperties(0, &properties) == 0 || properties.name == nullptr)
+        return "";
     return std::string(properties.name) + " / " + std::to_string(properties.interfaceRevision);
 }
 
@@ -136,8 +140,8 @@ int runSessions(const std::string &path) {
                     ++passed;
                 } else {
                     ++failed;
-                    std::printf("offset %d, %s session %d: %s\n", offset, routineLabel(routine),
-                                s, difference.c_str());
+                    std::printf("offset %d, %s session %d: %s\n", offset, routineLabel(routine), s,
+                                difference.c_str());
                 }
             }
         }
@@ -171,8 +175,8 @@ int runProbe(const std::string &path, int32_t offset) {
 #ifdef _WIN32
     SetUnhandledExceptionFilter(reportFault);
     HMODULE library = LoadLibraryA(path.c_str());
-    void *makeModule = library ? reinterpret_cast<void *>(GetProcAddress(library, "makeModule"))
-                               : nullptr;
+    void *makeModule =
+        library ? reinterpret_cast<void *>(GetProcAddress(library, "makeModule")) : nullptr;
 #else
     std::signal(SIGSEGV, reportFault);
     std::signal(SIGBUS, reportFault);
@@ -198,9 +202,12 @@ int main(int argc, char **argv) {
     int32_t offset = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
-        if (option == "--plugin") pluginPath = argv[i + 1];
-        else if (option == "--probe") probePath = argv[i + 1];
-        else if (option == "--offset") offset = std::atoi(argv[i + 1]);
+        if (option == "--plugin")
+            pluginPath = argv[i + 1];
+        else if (option == "--probe")
+            probePath = argv[i + 1];
+        else if (option == "--offset")
+            offset = std::atoi(argv[i + 1]);
     }
     if (!probePath.empty()) return fourwave::platform::runProbe(probePath, offset);
     if (!pluginPath.empty()) return fourwave::platform::runSessions(pluginPath);

@@ -30,7 +30,8 @@
 #define FOURWAVE_SANITIZED_HEAP 1
 #endif
 #endif
-#if !defined(FOURWAVE_SANITIZED_HEAP) && (defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__))
+#if !defined(FOURWAVE_SANITIZED_HEAP) && \
+    (defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__))
 #define FOURWAVE_SANITIZED_HEAP 1
 #endif
 #ifndef FOURWAVE_SANITIZED_HEAP
@@ -172,17 +173,15 @@ protected:
         }
         after_ = snapshot();
         stillLoaded_ = moduleStillLoaded(path);
-        std::printf("reload: %d loads; %s %lld -> %lld bytes (%+lld), handles %lld -> %lld, "
-                    "next handle %lld -> %lld, live heap blocks %lld -> %lld\n",
-                    completed_, kMemoryMeasure, static_cast<long long>(before_.memoryBytes),
-                    static_cast<long long>(after_.memoryBytes),
-                    static_cast<long long>(after_.memoryBytes - before_.memoryBytes),
-                    static_cast<long long>(before_.handles),
-                    static_cast<long long>(after_.handles),
-                    static_cast<long long>(before_.nextHandle),
-                    static_cast<long long>(after_.nextHandle),
-                    static_cast<long long>(before_.liveBlocks),
-                    static_cast<long long>(after_.liveBlocks));
+        std::printf(
+            "reload: %d loads; %s %lld -> %lld bytes (%+lld), handles %lld -> %lld, "
+            "next handle %lld -> %lld, live heap blocks %lld -> %lld\n",
+            completed_, kMemoryMeasure, static_cast<long long>(before_.memoryBytes),
+            static_cast<long long>(after_.memoryBytes),
+            static_cast<long long>(after_.memoryBytes - before_.memoryBytes),
+            static_cast<long long>(before_.handles), static_cast<long long>(after_.handles),
+            static_cast<long long>(before_.nextHandle), static_cast<long long>(after_.nextHandle),
+            static_cast<long long>(before_.liveBlocks), static_cast<long long>(after_.liveBlocks));
     }
     static inline int completed_ = 0;
     static inline std::string failure_;

@@ -50,8 +50,8 @@ private:
 std::vector<SessionResult> runAlone(const host::PluginEntries &entries) {
     std::vector<SessionResult> results;
     for (int session = 0; session < kSessions; ++session)
-        results.push_back(runSession(entries, session % kRoutineCount,
-                                     static_cast<uint32_t>(session)));
+        results.push_back(
+            runSession(entries, session % kRoutineCount, static_cast<uint32_t>(session)));
     return results;
 }
 
@@ -66,8 +66,8 @@ std::vector<SessionResult> runOnThreads(const host::PluginEntries &entries) {
         threads.emplace_back([&, t] {
             start.arriveAndWait();
             for (int session = t; session < kSessions; session += kThreads)
-                results[session] = runSession(entries, session % kRoutineCount,
-                                              static_cast<uint32_t>(session));
+                results[session] =
+                    runSession(entries, session % kRoutineCount, static_cast<uint32_t>(session));
         });
     }
     for (auto &thread : threads) thread.join();
@@ -129,9 +129,7 @@ TEST(Threads, ASessionWithOtherInputsGivesOtherOutputs) {
 // Editors on several threads: the pin reference is one process-wide record, so each thread
 // reads what its getPin wrote only until another editor's getPin rewrites it; what each
 // editor owns (its binding record) stays its own while editors come and go on every thread.
-intptr_t SE_ABI silentEditorCallback(void *, int32_t, int32_t, int32_t, void *, float) {
-    return 0;
-}
+intptr_t SE_ABI silentEditorCallback(void *, int32_t, int32_t, int32_t, void *, float) { return 0; }
 
 TEST(Threads, EditorsOnFourThreadsKeepTheirOwnRecords) {
     std::atomic<int> wrongRecords{0};

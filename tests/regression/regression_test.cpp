@@ -48,7 +48,6 @@ const char *const kFileHeader =
     "# hashed as the quiet NaN 0x7fc00000).\n"
     "# Written by: fourwave_regression --write-references <this file>\n";
 
-
 bool writeReferences(const std::string &path) {
     std::ofstream file(path);
     if (!file) return false;

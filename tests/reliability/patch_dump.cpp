@@ -49,7 +49,8 @@ std::vector<PatchSpec> patchSet() {
         for (int mod = 0; mod < 2; ++mod) {
             const std::string base = std::string(shapes[shape]) + (mod ? "-mod" : "");
             patches.push_back({base + "-sweep", shape, static_cast<int16_t>(mod ? 1 : 0), 0, 0, 0});
-            patches.push_back({base + "-sync-vkhz", shape, static_cast<int16_t>(mod ? 2 : 0), 0, 1, 1});
+            patches.push_back(
+                {base + "-sync-vkhz", shape, static_cast<int16_t>(mod ? 2 : 0), 0, 1, 1});
             patches.push_back({base + "-pm", shape, 0, static_cast<int16_t>(mod ? 1 : 0), 0, 2});
         }
     }
@@ -116,7 +117,8 @@ int render(const std::string &pluginPath, const std::string &outPath) {
         std::vector<float> pitches;
         const auto fill = [&](host::Host &, int32_t done, int32_t count) {
             for (int32_t plug = 0; plug <= ACTIVE_INPUT; ++plug)
-                for (int32_t i = 0; i < count; ++i) h.buffer(plug)[i] = inputAt(plug, p.kind, done + i);
+                for (int32_t i = 0; i < count; ++i)
+                    h.buffer(plug)[i] = inputAt(plug, p.kind, done + i);
             if (done == 0) h.sendPlugState(ACTIVE_INPUT, STATE_RUNNING);
         };
         const auto take = [&](host::Host &, int32_t, int32_t count) {
@@ -131,7 +133,8 @@ int render(const std::string &pluginPath, const std::string &outPath) {
         };
         test::runBlocks(h, kFrames, kBlocks, fill, take);
         violations += static_cast<int>(h.violations().size());
-        for (const std::string &v : h.violations()) std::fprintf(stderr, "%s: %s\n", p.name.c_str(), v.c_str());
+        for (const std::string &v : h.violations())
+            std::fprintf(stderr, "%s: %s\n", p.name.c_str(), v.c_str());
 
         const uint32_t nameLength = static_cast<uint32_t>(p.name.size());
         writeAll(out, &nameLength, sizeof nameLength);
@@ -162,15 +165,16 @@ struct Patch {
     std::vector<float> table; // (pitch, pow) pairs
 };
 
-bool readAll(FILE *file, void *data, size_t size) { return std::fread(data, 1, size, file) == size; }
+bool readAll(FILE *file, void *data, size_t size) {
+    return std::fread(data, 1, size, file) == size;
+}
 
 bool load(const std::string &path, std::vector<Patch> &patches) {
     FILE *in = std::fopen(path.c_str(), "rb");
     if (in == nullptr) return false;
     char magic[8];
     uint32_t count = 0;
-    bool ok = readAll(in, magic, 8) && std::memcmp(magic, kMagic, 8) == 0 &&
-              readAll(in, &count, 4);
+    bool ok = readAll(in, magic, 8) && std::memcmp(magic, kMagic, 8) == 0 && readAll(in, &count, 4);
     for (uint32_t k = 0; ok && k < count; ++k) {
         Patch p;
         uint32_t n = 0;
@@ -202,10 +206,12 @@ int64_t ulps(float a, float b) {
                       static_cast<int64_t>(bits(b) & 0x7FFFFFFF));
 }
 
-int compare(const std::string &linuxPath, const std::string &windowsPath, const std::string &flavour) {
+int compare(const std::string &linuxPath, const std::string &windowsPath,
+            const std::string &flavour) {
     std::vector<Patch> lin, win;
     if (!load(linuxPath, lin) || !load(windowsPath, win) || lin.size() != win.size()) {
-        std::fprintf(stderr, "cannot read the dumps %s and %s\n", linuxPath.c_str(), windowsPath.c_str());
+        std::fprintf(stderr, "cannot read the dumps %s and %s\n", linuxPath.c_str(),
+                     windowsPath.c_str());
         return 2;
     }
     const char *outputs[] = {"ramp", "saw", "pulse", "triangle"};
@@ -274,8 +280,10 @@ int main(int argc, char **argv) {
             positional.push_back(arg);
     }
     if (args.count("--compare") && positional.size() == 2)
-        return compare(positional[0], positional[1], args.count("--flavour") ? args["--flavour"] : "sse");
-    if (args.count("--plugin") && args.count("--out")) return render(args["--plugin"], args["--out"]);
+        return compare(positional[0], positional[1],
+                       args.count("--flavour") ? args["--flavour"] : "sse");
+    if (args.count("--plugin") && args.count("--out"))
+        return render(args["--plugin"], args["--out"]);
     std::fprintf(stderr, "usage: fourwave_patch_dump --plugin FILE --out DUMP\n"
                          "       fourwave_patch_dump --compare LINUX_DUMP WINDOWS_DUMP "
                          "--flavour sse|x87\n");

@@ -43,8 +43,8 @@ namespace {
 
 constexpr float kSampleRates[] = {8000.0f,  22050.0f,  44100.0f,  48000.0f,  88200.0f,
                                   96000.0f, 192000.0f, 384000.0f, 768000.0f, 12345.678f};
-constexpr int32_t kBlockCounts[] = {0,   1,   2,   3,   7,    15,   16,   17,   31,  63,
-                                    64,  65,  127, 128, 511,  1023, 1024, 2027, 4096};
+constexpr int32_t kBlockCounts[] = {0,  1,  2,   3,   7,   15,   16,   17,   31,  63,
+                                    64, 65, 127, 128, 511, 1023, 1024, 2027, 4096};
 constexpr int32_t kSpareFrames = 64; // room for block offsets
 constexpr int32_t kBufferFrames = 4096 + kSpareFrames;
 
@@ -121,8 +121,8 @@ public:
         sampleRate_ = kSampleRates[rng_.below(10)];
         blockSize_ = kBlockCounts[1 + rng_.below(18)];
         currentBlockSize_ = blockSize_;
-        shape_ = static_cast<int16_t>(rng_.chance(0.05) ? (rng_.chance(0.5) ? 5 : -1)
-                                                        : rng_.below(5));
+        shape_ =
+            static_cast<int16_t>(rng_.chance(0.05) ? (rng_.chance(0.5) ? 5 : -1) : rng_.below(5));
         // Half the sessions on a plain routine, half on a modulation routine.
         const int modulation = rng_.chance(0.5) ? 0 : 1 + static_cast<int>(rng_.below(5));
         fmMode_ = static_cast<int16_t>(modulation % 3);
@@ -132,8 +132,8 @@ public:
                                               fmMode_,     pmMode_,    freqScale_};
         if (!test::createInstance(*a_, settings) || !test::createInstance(*b_, settings))
             return "makeModule refused";
-        const int routine = (shape_ >= 0 && shape_ < 4 ? shape_ : 4) * 2 +
-                            (fmMode_ != 0 || pmMode_ != 0 ? 1 : 0);
+        const int routine =
+            (shape_ >= 0 && shape_ < 4 ? shape_ : 4) * 2 + (fmMode_ != 0 || pmMode_ != 0 ? 1 : 0);
         ++totals_.routineSessions[routine];
         chooseSignals();
         active_ = rng_.chance(0.8) ? 1.0f : 0.0f;
@@ -149,7 +149,8 @@ public:
     }
 
 private:
-    template <class F> void both(F f) {
+    template <class F>
+    void both(F f) {
         f(*a_);
         f(*b_);
     }
@@ -173,12 +174,24 @@ private:
                 s.base = freqScale_ == 0 ? rng_.uniform(-0.3f, 1.3f) : rng_.uniform(-0.2f, 2.5f);
                 s.amount = rng_.uniform(0.0f, 0.3f);
                 break;
-            case WIDTH_INPUT: s.base = rng_.uniform(-0.1f, 1.1f); s.amount = 0.2f; break;
-            case SYNC_INPUT: s.base = 0.0f; s.amount = rng_.uniform(0.0f, 1.0f); break;
+            case WIDTH_INPUT:
+                s.base = rng_.uniform(-0.1f, 1.1f);
+                s.amount = 0.2f;
+                break;
+            case SYNC_INPUT:
+                s.base = 0.0f;
+                s.amount = rng_.uniform(0.0f, 1.0f);
+                break;
             case SYNC_THRESHOLD_INPUT: s.base = rng_.uniform(-0.1f, 1.1f); break;
             case SYNC_ADVANCE_INPUT: s.base = rng_.uniform(-2.0f, 2.0f); break;
-            case PHASE_INPUT: s.base = rng_.uniform(-1.0f, 1.0f); s.amount = 0.5f; break;
-            case PHASE_MOD_INPUT: s.base = rng_.uniform(-1.0f, 1.0f); s.amount = 0.5f; break;
+            case PHASE_INPUT:
+                s.base = rng_.uniform(-1.0f, 1.0f);
+                s.amount = 0.5f;
+                break;
+            case PHASE_MOD_INPUT:
+                s.base = rng_.uniform(-1.0f, 1.0f);
+                s.amount = 0.5f;
+                break;
             default: s.base = rng_.uniform(-2.5f, 2.5f); s.amount = rng_.uniform(0.0f, 1.0f);
             }
         }
@@ -196,9 +209,11 @@ private:
             }
             if (count > 0 && rng_.chance(0.005)) {
                 ++hostile_;
-                const int32_t first = static_cast<int32_t>(rng_.below(static_cast<uint32_t>(count)));
-                const int32_t last = first + static_cast<int32_t>(rng_.below(
-                                                 static_cast<uint32_t>(count - first))) + 1;
+                const int32_t first =
+                    static_cast<int32_t>(rng_.below(static_cast<uint32_t>(count)));
+                const int32_t last =
+                    first + static_cast<int32_t>(rng_.below(static_cast<uint32_t>(count - first))) +
+                    1;
                 const float bad = hostileValue(rng_);
                 for (int32_t i = first; i < last; ++i) values[static_cast<size_t>(i)] = bad;
             }
@@ -220,9 +235,9 @@ private:
     std::string runBlock(int block) {
         const int32_t count = kBlockCounts[rng_.below(19)];
         const int32_t offset =
-            rng_.chance(0.3) ? static_cast<int32_t>(rng_.below(
-                                   static_cast<uint32_t>(kBufferFrames - count + 1)))
-                             : 0;
+            rng_.chance(0.3)
+                ? static_cast<int32_t>(rng_.below(static_cast<uint32_t>(kBufferFrames - count + 1)))
+                : 0;
         hostile_ = 0;
         if (block > 0 && rng_.chance(0.15)) active_ = rng_.chance(0.5) ? 0.0f : 1.0f;
         if (block > 0 && rng_.chance(0.02)) active_ = rng_.chance(0.5) ? -0.0f : 0.37f;
@@ -316,12 +331,18 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : "";
-        if (arg == "--sessions") sessions = std::atoll(value), ++i;
-        else if (arg == "--seed") seed = std::strtoull(value, nullptr, 0), ++i;
-        else if (arg == "--session") onlySession = std::atoll(value), ++i;
-        else if (arg == "--plugin") plugin = value, ++i;
-        else if (arg == "--fake") fake = value, ++i;
-        else if (arg == "--time-limit") callTimeLimitSeconds = std::atof(value), ++i;
+        if (arg == "--sessions")
+            sessions = std::atoll(value), ++i;
+        else if (arg == "--seed")
+            seed = std::strtoull(value, nullptr, 0), ++i;
+        else if (arg == "--session")
+            onlySession = std::atoll(value), ++i;
+        else if (arg == "--plugin")
+            plugin = value, ++i;
+        else if (arg == "--fake")
+            fake = value, ++i;
+        else if (arg == "--time-limit")
+            callTimeLimitSeconds = std::atof(value), ++i;
         else {
             std::fprintf(stderr, "usage: fourwave_soak [--sessions N] [--seed S] [--session K] "
                                  "[--plugin FILE] [--fake FAULTS] [--time-limit SECONDS]\n");

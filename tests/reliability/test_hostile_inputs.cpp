@@ -41,16 +41,15 @@ std::string routineName(const Routine &r) { return r.name; }
 std::unique_ptr<Host> openPatched(const Routine &r, float sampleRate = 44100.0f,
                                   HostOptions options = {}) {
     auto host = std::make_unique<Host>(test::linkedEntries(), options);
-    if (!test::createInstance(*host, {sampleRate, 64, r.shape,
-                                      r.modulated ? FM_ENABLE : FM_DISABLE,
+    if (!test::createInstance(*host, {sampleRate, 64, r.shape, r.modulated ? FM_ENABLE : FM_DISABLE,
                                       r.modulated ? PM_ENABLE : PM_DISABLE}))
         return host;
     host->fill(PITCH_INPUT, 0.55f);
     host->fill(WIDTH_INPUT, 0.3f);
     host->fill(PHASE_INPUT, 0.25f);
     host->fill(PHASE_MOD_INPUT, 0.5f);
-    for (int32_t plug : {RAMP_LEVEL_INPUT, SAW_LEVEL_INPUT, PULSE_LEVEL_INPUT,
-                         TRIANGLE_LEVEL_INPUT})
+    for (int32_t plug :
+         {RAMP_LEVEL_INPUT, SAW_LEVEL_INPUT, PULSE_LEVEL_INPUT, TRIANGLE_LEVEL_INPUT})
         host->fill(plug, 0.5f);
     host->fill(SYNC_THRESHOLD_INPUT, 0.2f);
     host->fill(SYNC_ADVANCE_INPUT, 0.1f);
@@ -133,8 +132,8 @@ TEST(HostileInputs, NonFiniteOnEveryInputPlugRecoversAtTheNextFiniteBlock) {
 // A single bad sample inside a block, on a level: from the next block on, all finite.
 TEST(HostileInputs, OneNonFiniteLevelSampleDoesNotStick) {
     for (const Routine &r : kRoutines) {
-        for (int32_t plug : {RAMP_LEVEL_INPUT, SAW_LEVEL_INPUT, PULSE_LEVEL_INPUT,
-                             TRIANGLE_LEVEL_INPUT}) {
+        for (int32_t plug :
+             {RAMP_LEVEL_INPUT, SAW_LEVEL_INPUT, PULSE_LEVEL_INPUT, TRIANGLE_LEVEL_INPUT}) {
             auto host = openPatched(r);
             host->buffer(plug)[8] = kNaN; // the sample a 16-sample refresh of a 16-block reads
             processChecked(*host, 0, 16);
@@ -147,8 +146,8 @@ TEST(HostileInputs, OneNonFiniteLevelSampleDoesNotStick) {
 // Finite but huge levels: the limit of +-2 keeps every output finite.
 TEST(HostileInputs, HugeFiniteLevelsGiveFiniteOutputs) {
     for (const Routine &r : kRoutines) {
-        for (int32_t plug : {RAMP_LEVEL_INPUT, SAW_LEVEL_INPUT, PULSE_LEVEL_INPUT,
-                             TRIANGLE_LEVEL_INPUT}) {
+        for (int32_t plug :
+             {RAMP_LEVEL_INPUT, SAW_LEVEL_INPUT, PULSE_LEVEL_INPUT, TRIANGLE_LEVEL_INPUT}) {
             for (float level : {1e30f, -1e30f, 3.4e38f, -3.4e38f}) {
                 auto host = openPatched(r);
                 host->fill(plug, level);
@@ -179,8 +178,8 @@ TEST(HostileInputs, HugeFinitePulseLevelGivesFiniteOutputs) {
 // sample 24 on.
 TEST(HostileInputs, NonFiniteLevelReachesOnlyTheSamplesThatUseIt) {
     for (const Routine &r : kRoutines) {
-        for (int32_t plug : {RAMP_LEVEL_INPUT, SAW_LEVEL_INPUT, PULSE_LEVEL_INPUT,
-                             TRIANGLE_LEVEL_INPUT}) {
+        for (int32_t plug :
+             {RAMP_LEVEL_INPUT, SAW_LEVEL_INPUT, PULSE_LEVEL_INPUT, TRIANGLE_LEVEL_INPUT}) {
             auto host = openPatched(r);
             host->buffer(plug)[8] = kNaN;
             processChecked(*host, 0, 64);
@@ -257,7 +256,7 @@ TEST(HostileInputs, PinCountsAndNullCallbackAreSurvived) {
         intptr_t pinCount;
         bool nullCallback;
     };
-    const Case cases[] = {{0, false}, {1, false}, {11, false}, {12, false}, {15, false},
+    const Case cases[] = {{0, false},  {1, false},  {11, false}, {12, false}, {15, false},
                           {19, false}, {20, false}, {25, false}, {-5, false}, {20, true}};
     for (const Case &c : cases) {
         for (const Routine &r : kRoutines) {
@@ -265,8 +264,8 @@ TEST(HostileInputs, PinCountsAndNullCallbackAreSurvived) {
             options.pinCount = c.pinCount;
             options.nullCallback = c.nullCallback;
             auto host = openPatched(r, 44100.0f, options);
-            const std::string what = routineName(r) + ", " + std::to_string(c.pinCount) +
-                                     " pins" + (c.nullCallback ? ", no callback" : "");
+            const std::string what = routineName(r) + ", " + std::to_string(c.pinCount) + " pins" +
+                                     (c.nullCallback ? ", no callback" : "");
             for (int32_t pin = -1; pin < 27; ++pin)
                 host->sendPlugState(pin, pin % 3, static_cast<int32_t>(pin & 63));
             expectFiniteBlocks(*host, 0, 4, 100, what);
@@ -297,8 +296,8 @@ TEST(HostileInputs, PlugStateEventForAnUnboundPinIsIgnored) {
 // Opcodes outside the table answer 0, call nothing and change nothing.
 
 TEST(HostileInputs, UnknownOpcodesAnswerZeroAndChangeNothing) {
-    const int32_t opcodes[] = {-1, 4, 5, 7, 9, 10, 11, 14, 15, 21, 22, 255, 4096,
-                               INT32_MIN, INT32_MAX};
+    const int32_t opcodes[] = {-1, 4,  5,  7,   9,    10,        11,       14,
+                               15, 21, 22, 255, 4096, INT32_MIN, INT32_MAX};
     for (const Routine &r : kRoutines) {
         auto reference = openPatched(r);
         auto probed = openPatched(r);
@@ -361,20 +360,19 @@ TEST(HostileInputs, HugePhaseModulationAndSyncAdvanceStayBoundedAndFinite) {
         int32_t plug;
         float value;
     };
-    const Case cases[] = {{PHASE_MOD_INPUT, 1e30f},  {PHASE_MOD_INPUT, -1e30f},
-                          {PHASE_MOD_INPUT, kInf},   {PHASE_MOD_INPUT, -kInf},
-                          {PHASE_INPUT, 1e30f},      {PHASE_INPUT, -1e30f},
-                          {PHASE_INPUT, kInf},       {PHASE_INPUT, -kInf},
-                          {PHASE_MOD_INPUT, 3e7f},   {PHASE_INPUT, -16777217.0f},
-                          {SYNC_ADVANCE_INPUT, 1e30f}, {SYNC_ADVANCE_INPUT, -1e30f},
-                          {SYNC_ADVANCE_INPUT, 3e38f}, {SYNC_ADVANCE_INPUT, -3e38f}};
+    const Case cases[] = {
+        {PHASE_MOD_INPUT, 1e30f},    {PHASE_MOD_INPUT, -1e30f},   {PHASE_MOD_INPUT, kInf},
+        {PHASE_MOD_INPUT, -kInf},    {PHASE_INPUT, 1e30f},        {PHASE_INPUT, -1e30f},
+        {PHASE_INPUT, kInf},         {PHASE_INPUT, -kInf},        {PHASE_MOD_INPUT, 3e7f},
+        {PHASE_INPUT, -16777217.0f}, {SYNC_ADVANCE_INPUT, 1e30f}, {SYNC_ADVANCE_INPUT, -1e30f},
+        {SYNC_ADVANCE_INPUT, 3e38f}, {SYNC_ADVANCE_INPUT, -3e38f}};
     for (const Routine &r : kRoutines) {
         for (const Case &c : cases) {
             auto host = openPatched(r);
             host->fill(c.plug, c.value);
             if (c.plug == SYNC_ADVANCE_INPUT) host->fill(SYNC_THRESHOLD_INPUT, 0.0f);
-            const std::string what = routineName(r) + ", plug " + std::to_string(c.plug) +
-                                     " = " + std::to_string(c.value);
+            const std::string what = routineName(r) + ", plug " + std::to_string(c.plug) + " = " +
+                                     std::to_string(c.value);
             for (int32_t block = 0; block < 16; ++block) {
                 processChecked(*host, block * 256, 256);
                 if (std::isfinite(c.value)) expectFiniteOutputs(*host, block * 256, 256, what);
@@ -416,8 +414,7 @@ TEST(HostileInputs, ProcessAfterASecondOpenAndWithACountOfZero) {
         processChecked(*host, 64, 64);
         expectFiniteOutputs(*host, 64, 64, routineName(r));
         host->open(); // a third time, straight into a block of nothing
-        const std::vector<float> before(host->buffer(RAMP_OUTPUT),
-                                        host->buffer(RAMP_OUTPUT) + 256);
+        const std::vector<float> before(host->buffer(RAMP_OUTPUT), host->buffer(RAMP_OUTPUT) + 256);
         for (int32_t offset : {0, 17, 4095}) processChecked(*host, offset, 0);
         EXPECT_TRUE(std::equal(before.begin(), before.end(), host->buffer(RAMP_OUTPUT)));
     }

@@ -26,15 +26,12 @@ intptr_t SE_ABI editorCallback(void *record, int32_t opcode, int32_t index, int3
     case EDITOR_OP_READ_VALUE:
         *static_cast<int32_t *>(pointer) = 0x40490FDB; // pi as a float
         return 0x40490FDB;
-    case EDITOR_OP_READ_TEXT:
-        return reinterpret_cast<intptr_t>(kHostText);
+    case EDITOR_OP_READ_TEXT: return reinterpret_cast<intptr_t>(kHostText);
     case EDITOR_OP_READ_WIDE_TEXT:
         if (pointer != nullptr) std::memcpy(pointer, kHostWide, sizeof kHostWide);
         return 5;
-    case 20:
-        return 1;
-    default:
-        return 0;
+    case 20: return 1;
+    default: return 0;
     }
 }
 
@@ -43,13 +40,16 @@ struct RecordingEditor : SEGUI_base {
     std::vector<std::string> calls;
     static int destroyed;
     ~RecordingEditor() override { ++destroyed; }
-    void onGuiOp0(bool indexIsOne) override { calls.push_back(indexIsOne ? "op0 true" : "op0 false"); }
+    void onGuiOp0(bool indexIsOne) override {
+        calls.push_back(indexIsOne ? "op0 true" : "op0 false");
+    }
     void onGuiOp3(void *, int32_t optBits, int32_t index, int32_t value) override {
         calls.push_back("op3 " + std::to_string(optBits) + " " + std::to_string(index) + " " +
                         std::to_string(value));
     }
     void onGuiOp7(GuiPinRef *pin) override {
-        calls.push_back("op7 " + std::to_string(pin->pinNumber) + (pin->editor == this ? " me" : ""));
+        calls.push_back("op7 " + std::to_string(pin->pinNumber) +
+                        (pin->editor == this ? " me" : ""));
     }
     bool onGuiOp10() override { return true; }
 };
@@ -82,8 +82,8 @@ TEST(GuiBase, DispatcherRoutesOpcodesAndAnswersByTheTable) {
     EXPECT_EQ(dispatch(editor, 3, 4, 5, 1.0f), 0);
     EXPECT_EQ(dispatch(editor, 7, 9), 0);
     EXPECT_EQ(dispatch(editor, 10), 1);
-    const std::vector<std::string> expected = {"op0 true", "op0 false",
-                                               "op3 1065353216 4 5", "op7 9 me"};
+    const std::vector<std::string> expected = {"op0 true", "op0 false", "op3 1065353216 4 5",
+                                               "op7 9 me"};
     EXPECT_EQ(editor.calls, expected);
     for (int32_t opcode : {13, 100, -1}) EXPECT_EQ(dispatch(editor, opcode), 0);
     EXPECT_EQ(editor.calls.size(), expected.size());

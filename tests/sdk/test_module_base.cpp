@@ -44,8 +44,8 @@ struct RecordingModule : SEModule_base {
                         std::to_string(reinterpret_cast<intptr_t>(pointer)));
     }
     void onEventType2(int32_t timeStamp, int32_t value, uint16_t extra) override {
-        calls.push_back("event2 " + std::to_string(timeStamp) + " " + std::to_string(value) +
-                        " " + std::to_string(extra));
+        calls.push_back("event2 " + std::to_string(timeStamp) + " " + std::to_string(value) + " " +
+                        std::to_string(extra));
     }
 
     using SEModule_base::pinCount;
@@ -268,9 +268,12 @@ const int kSkip = PLUG_SKIP_PIN, kKeep = PLUG_KEEP_PIN, kRepeat = PLUG_REPEAT_LA
 INSTANTIATE_TEST_SUITE_P(
     Table, PinCreation,
     ::testing::Values(
-        PinCase{"TwentyPlainPlugs", std::vector<int32_t>(20, 0), 20,
-                {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}},
-        PinCase{"HostCountCapsThePins", std::vector<int32_t>(20, 0), 15,
+        PinCase{"TwentyPlainPlugs", std::vector<int32_t>(20, 0), 20, {0,  1,  2,  3,  4,  5,  6,
+                                                                      7,  8,  9,  10, 11, 12, 13,
+                                                                      14, 15, 16, 17, 18, 19}},
+        PinCase{"HostCountCapsThePins",
+                std::vector<int32_t>(20, 0),
+                15,
                 {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}},
         PinCase{"ExtraPinsStayUnboundWithoutRepeat", {0, 0, 0}, 5, {0, 1, 2, -2, -2}},
         PinCase{"SkippedDescriptionGivesItsNumberToTheNext", {0, kSkip, 0}, 2, {0, 2}},
@@ -365,8 +368,8 @@ TEST_F(PinsAndEvents, OneOffStateIsVisibleDuringTheNotificationOnly) {
 
 TEST_F(PinsAndEvents, EventsOfOtherTypesOrPinsOutsideTheArrayAreIgnored) {
     for (intptr_t pin : {intptr_t{-1}, intptr_t{12}, intptr_t{20}, intptr_t{1000}}) {
-        HostEvent event = {0, EVENT_PLUG_STATE, STATE_RUNNING, 0,
-                           reinterpret_cast<void *>(pin), nullptr};
+        HostEvent event = {
+            0, EVENT_PLUG_STATE, STATE_RUNNING, 0, reinterpret_cast<void *>(pin), nullptr};
         host->deliverEvent(event);
     }
     for (int32_t type : {1, 3, 5, 20, 22, -1}) {
@@ -413,9 +416,12 @@ TEST_F(PinsAndEvents, GetValueReadsTheElementTheHostClockPointsAt) {
     std::vector<float> buffer = {0.0f, 1.0f, 2.0f, 3.5f, 4.0f};
     variables[2] = buffer.data();
     host->answerOverride = [](const fourwave::host::HostCall &call, intptr_t &answer) {
-        if (call.opcode == HOST_OP_GET_BUFFER_START_CLOCK) answer = 1000;
-        else if (call.opcode == HOST_OP_GET_SAMPLE_CLOCK) answer = 1003;
-        else return false;
+        if (call.opcode == HOST_OP_GET_BUFFER_START_CLOCK)
+            answer = 1000;
+        else if (call.opcode == HOST_OP_GET_SAMPLE_CLOCK)
+            answer = 1003;
+        else
+            return false;
         return true;
     };
     EXPECT_EQ(moduleOf(*host).getPin(2)->getValue(), 3.5f);
@@ -460,9 +466,12 @@ TEST_F(PinsAndEvents, GetValueTakesTheClocksAsWrapping32BitCounts) {
         for (int32_t k = 0; k < kBlock; ++k) {
             const uint32_t now = c.bufferStart + static_cast<uint32_t>(k); // wraps like the host
             host->answerOverride = [&](const fourwave::host::HostCall &call, intptr_t &answer) {
-                if (call.opcode == HOST_OP_GET_BUFFER_START_CLOCK) answer = extend(c.bufferStart);
-                else if (call.opcode == HOST_OP_GET_SAMPLE_CLOCK) answer = extend(now);
-                else return false;
+                if (call.opcode == HOST_OP_GET_BUFFER_START_CLOCK)
+                    answer = extend(c.bufferStart);
+                else if (call.opcode == HOST_OP_GET_SAMPLE_CLOCK)
+                    answer = extend(now);
+                else
+                    return false;
                 return true;
             };
             ASSERT_EQ(pin->getValue(), 100.0f + k) << "sample " << k;

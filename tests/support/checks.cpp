@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-
 namespace fourwave::reliability {
 
 bool blockInputsFinite(host::Host &host, int32_t offset, int32_t count) {

@@ -110,15 +110,24 @@ bool setFakeFaults(const std::string &names) {
     std::stringstream list(names);
     std::string name;
     while (std::getline(list, name, ',')) {
-        if (name == "alloc") faults |= FAULT_ALLOCATES;
-        else if (name == "leak") faults |= FAULT_LEAKS;
-        else if (name == "overrun") faults |= FAULT_OVERRUNS_ODD;
-        else if (name == "unwritten") faults |= FAULT_LEAVES_UNWRITTEN;
-        else if (name == "input") faults |= FAULT_WRITES_INPUT;
-        else if (name == "nan") faults |= FAULT_STICKY_NAN;
-        else if (name == "hang") faults |= FAULT_HANGS;
-        else if (name == "uninit") faults |= FAULT_READS_UNINITIALISED;
-        else if (name != "none" && !name.empty()) return false;
+        if (name == "alloc")
+            faults |= FAULT_ALLOCATES;
+        else if (name == "leak")
+            faults |= FAULT_LEAKS;
+        else if (name == "overrun")
+            faults |= FAULT_OVERRUNS_ODD;
+        else if (name == "unwritten")
+            faults |= FAULT_LEAVES_UNWRITTEN;
+        else if (name == "input")
+            faults |= FAULT_WRITES_INPUT;
+        else if (name == "nan")
+            faults |= FAULT_STICKY_NAN;
+        else if (name == "hang")
+            faults |= FAULT_HANGS;
+        else if (name == "uninit")
+            faults |= FAULT_READS_UNINITIALISED;
+        else if (name != "none" && !name.empty())
+            return false;
     }
     currentFaults = faults;
     return true;

@@ -13,13 +13,13 @@
 namespace fourwave::reliability {
 
 enum FakeFault : uint32_t {
-    FAULT_ALLOCATES = 1u << 0,       // a heap allocation in every process call and event
-    FAULT_LEAKS = 1u << 1,           // a block per instance that nothing frees
-    FAULT_OVERRUNS_ODD = 1u << 2,    // one sample past the block when the count is odd
-    FAULT_LEAVES_UNWRITTEN = 1u << 3, // the block's first Ramp Out sample left as it was
-    FAULT_WRITES_INPUT = 1u << 4,    // the block's first Pitch sample changed
-    FAULT_STICKY_NAN = 1u << 5,      // after a non-finite input, NaN on Saw Out for good
-    FAULT_HANGS = 1u << 6,           // a process call with a count of 7 never returns
+    FAULT_ALLOCATES = 1u << 0,           // a heap allocation in every process call and event
+    FAULT_LEAKS = 1u << 1,               // a block per instance that nothing frees
+    FAULT_OVERRUNS_ODD = 1u << 2,        // one sample past the block when the count is odd
+    FAULT_LEAVES_UNWRITTEN = 1u << 3,    // the block's first Ramp Out sample left as it was
+    FAULT_WRITES_INPUT = 1u << 4,        // the block's first Pitch sample changed
+    FAULT_STICKY_NAN = 1u << 5,          // after a non-finite input, NaN on Saw Out for good
+    FAULT_HANGS = 1u << 6,               // a process call with a count of 7 never returns
     FAULT_READS_UNINITIALISED = 1u << 7, // a branch on a member nothing ever set
 };
 

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 
-
 namespace fourwave::test {
 
 std::unique_ptr<host::Host> openHost(const Patch &patch, host::HostOptions options) {
@@ -62,9 +61,8 @@ bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
     for (int i = 0; i < ulps; ++i) step = std::nextafter(step, actual);
     const bool within = expected < actual ? actual <= step : actual >= step;
     if (within) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "expected " << expected << ", got " << actual << " (more than " << ulps
-           << " ulps apart)";
+    return ::testing::AssertionFailure() << "expected " << expected << ", got " << actual
+                                         << " (more than " << ulps << " ulps apart)";
 }
 
 } // namespace fourwave::test

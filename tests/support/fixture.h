@@ -62,8 +62,8 @@ constexpr bool kExactFlavour = false;
 } // namespace fourwave::test
 
 // Compares exactly on the SSE flavour and within kX87UlpTolerance on the x87 flavour.
-#define EXPECT_FLAVOUR_EQ(expected, actual)                                                   \
-    EXPECT_TRUE(::fourwave::test::kExactFlavour                                               \
+#define EXPECT_FLAVOUR_EQ(expected, actual)                                                    \
+    EXPECT_TRUE(::fourwave::test::kExactFlavour                                                \
                     ? ::testing::AssertionResult(::fourwave::test::sameBits(expected, actual)) \
-                              << "expected " << (expected) << ", got " << (actual)           \
+                          << "expected " << (expected) << ", got " << (actual)                 \
                     : ::fourwave::test::nearlyEqual(expected, actual))

@@ -38,8 +38,7 @@ float pitchAt(const RegressionPatch &patch, int32_t n) {
     const int32_t held = n - n % 3;
     const float sweep = 0.15f + 0.8f * triangle01(held, 4096);
     switch (patch.pitch) {
-    case PitchSignal::Sweep:
-        return sweep;
+    case PitchSignal::Sweep: return sweep;
     case PitchSignal::Thresholds:
         if (n % 512 < 70) return kThresholdValues[(n / 512) % 8];
         return sweep;
@@ -61,8 +60,8 @@ float pitchAt(const RegressionPatch &patch, int32_t n) {
 float levelAt(const RegressionPatch &patch, int32_t plug, int32_t n) {
     const int32_t k = plug - RAMP_LEVEL_INPUT; // 0 ramp, 1 saw, 2 pulse, 3 triangle
     static constexpr float kBase[] = {0.8f, -0.6f, 1.1f, 0.7f};
-    if ((n / 300 + k) % 5 == 0) return 0.0f;                   // the output switched off
-    if (k == 2 && (n / 700) % 4 == 1) return 3.0f;              // beyond the limit
+    if ((n / 300 + k) % 5 == 0) return 0.0f;       // the output switched off
+    if (k == 2 && (n / 700) % 4 == 1) return 3.0f; // beyond the limit
     if (k == 1 && (n / 900) % 5 == 3) return -2.5f;
     if (patch.hostileInputs && k == 3 && (n / 250) % 9 == 4) return kNaN;
     if (patch.hostileInputs && k == 0 && (n / 250) % 9 == 6) return kInf;
@@ -73,19 +72,19 @@ float levelAt(const RegressionPatch &patch, int32_t plug, int32_t n) {
 
 float widthAt(const RegressionPatch &patch, int32_t n) {
     if (patch.hostileInputs && n % 1000 < 5) return kNaN;
-    if (n % 2000 < 30) return 0.0f;                             // the limits themselves
+    if (n % 2000 < 30) return 0.0f; // the limits themselves
     if (n % 2000 >= 1820 && n % 2000 < 1850) return 1.0f;
-    if (n % 2000 < 200) return 0.03f;                           // overlapping edge zones
+    if (n % 2000 < 200) return 0.03f; // overlapping edge zones
     if (n % 2000 > 1850) return 0.97f;
-    return -0.1f + 1.2f * triangle01(n, 1024);                  // in and outside (0, 1)
+    return -0.1f + 1.2f * triangle01(n, 1024); // in and outside (0, 1)
 }
 
 float syncAt(const RegressionPatch &patch, int32_t n) {
     if (!patch.sync) return 0.0f;
     const int32_t k = n % 37;
-    if (k < 2) return 0.8f;                                     // two samples: one edge
+    if (k < 2) return 0.8f; // two samples: one edge
     if (k == 20) return -0.2f;
-    if (k == 27) return 0.3f;                                   // an edge without a re-arm
+    if (k == 27) return 0.3f; // an edge without a re-arm
     return 0.0f;
 }
 
@@ -104,7 +103,7 @@ float syncAdvanceAt(const RegressionPatch &patch, int32_t n) {
 
 float phaseAt(const RegressionPatch &patch, int32_t n) {
     if (!patch.phaseSignal) return 0.0f;
-    if (n % 600 < 50) return 0.0f;                              // t is the phase exactly
+    if (n % 600 < 50) return 0.0f; // t is the phase exactly
     return -1.5f + 3.0f * triangle01(n, 256);
 }
 

@@ -43,25 +43,25 @@ struct RegressionPatch {
 
 constexpr RegressionPatch kPatches[] = {
     // name            fm pm  scale  rate     pitch                    sync   phase  hostile wind
-    {"plain",          0, 0, 0, 44100.0f, PitchSignal::Thresholds, true,  false, false, false},
-    {"plain-khz",      0, 0, 1, 48000.0f, PitchSignal::Khz,        true,  false, false, false},
-    {"fm-enable",      1, 0, 0, 44100.0f, PitchSignal::Thresholds, true,  false, false, false},
-    {"fm-half",        2, 0, 0, 48000.0f, PitchSignal::Sweep,      false, false, false, false},
-    {"pm",             0, 1, 0, 44100.0f, PitchSignal::Thresholds, false, true,  false, false},
-    {"fm-enable-pm",   1, 1, 0, 48000.0f, PitchSignal::Sweep,      true,  true,  false, false},
-    {"fm-half-pm",     2, 1, 1, 44100.0f, PitchSignal::Khz,        true,  true,  false, false},
-    {"wind-down",      0, 0, 0, 44100.0f, PitchSignal::Sweep,      true,  false, false, true},
-    {"wind-down-fm",   1, 1, 0, 44100.0f, PitchSignal::Thresholds, false, true,  false, true},
-    {"hostile",        1, 1, 0, 44100.0f, PitchSignal::Hostile,    true,  true,  true,  false},
-    {"hostile-plain",  0, 0, 0, 48000.0f, PitchSignal::Hostile,    true,  false, true,  false},
+    {"plain", 0, 0, 0, 44100.0f, PitchSignal::Thresholds, true, false, false, false},
+    {"plain-khz", 0, 0, 1, 48000.0f, PitchSignal::Khz, true, false, false, false},
+    {"fm-enable", 1, 0, 0, 44100.0f, PitchSignal::Thresholds, true, false, false, false},
+    {"fm-half", 2, 0, 0, 48000.0f, PitchSignal::Sweep, false, false, false, false},
+    {"pm", 0, 1, 0, 44100.0f, PitchSignal::Thresholds, false, true, false, false},
+    {"fm-enable-pm", 1, 1, 0, 48000.0f, PitchSignal::Sweep, true, true, false, false},
+    {"fm-half-pm", 2, 1, 1, 44100.0f, PitchSignal::Khz, true, true, false, false},
+    {"wind-down", 0, 0, 0, 44100.0f, PitchSignal::Sweep, true, false, false, true},
+    {"wind-down-fm", 1, 1, 0, 44100.0f, PitchSignal::Thresholds, false, true, false, true},
+    {"hostile", 1, 1, 0, 44100.0f, PitchSignal::Hostile, true, true, true, false},
+    {"hostile-plain", 0, 0, 0, 48000.0f, PitchSignal::Hostile, true, false, true, false},
 };
 
 constexpr const char *kShapeNames[] = {"perfect", "perfect2", "bright", "medium", "dark"};
 constexpr int16_t kShapeCount = 5;
 
 struct Rendered {
-    std::string key;       // shape/patch
-    uint64_t hashes[5];    // ramp, saw, pulse, triangle, final state
+    std::string key;    // shape/patch
+    uint64_t hashes[5]; // ramp, saw, pulse, triangle, final state
     std::vector<std::string> violations;
 };
 

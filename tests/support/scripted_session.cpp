@@ -55,7 +55,11 @@ void fillBlock(host::Host &host, Numbers &numbers, float pitch, int32_t count) {
 constexpr float kHostileValues[] = {std::numeric_limits<float>::quiet_NaN(),
                                     std::numeric_limits<float>::infinity(),
                                     -std::numeric_limits<float>::infinity(),
-                                    1e-40f, -1e-40f, 1.4e-45f, 3e38f, -3e38f};
+                                    1e-40f,
+                                    -1e-40f,
+                                    1.4e-45f,
+                                    3e38f,
+                                    -3e38f};
 constexpr int kHostileSamplesPerInput = 2;
 
 // Puts hostile values into a few samples of every input plug of the block, remembering what
@@ -163,8 +167,8 @@ SessionResult runSession(const host::PluginEntries &entries, int routine, uint32
         }
         if (options.askRoutineInfo && block % 4 == 0) {
             // Opcode 13's record is shared by every instance of the process: read it at once.
-            const auto *info =
-                reinterpret_cast<const ProcessRoutineInfo *>(host.dispatch(MODULE_OP_PROCESS_ROUTINE_INFO));
+            const auto *info = reinterpret_cast<const ProcessRoutineInfo *>(
+                host.dispatch(MODULE_OP_PROCESS_ROUTINE_INFO));
             if (info == nullptr || info->one != 1 || info->descriptor == nullptr) {
                 result.failure = "opcode 13 answered no valid record";
                 break;

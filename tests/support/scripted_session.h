@@ -27,13 +27,13 @@ struct SessionResult {
     std::vector<float> outputs; // the four outputs of every block, in order
     int64_t sleepRequests = 0;
     int64_t routineChanges = 0;
-    std::string failure;        // empty when the host saw no violation and creation worked
+    std::string failure; // empty when the host saw no violation and creation worked
 };
 
 struct SessionOptions {
-    int32_t blocks = 12;          // process calls, before and after the Active-off stretch
-    bool askRoutineInfo = true;   // opcode 13 between blocks (the process-wide record)
-    bool checkBlocks = true;      // the host's block checks (heap counting included)
+    int32_t blocks = 12;             // process calls, before and after the Active-off stretch
+    bool askRoutineInfo = true;      // opcode 13 between blocks (the process-wide record)
+    bool checkBlocks = true;         // the host's block checks (heap counting included)
     std::optional<float> sampleRate; // instead of the session's own (0 included)
     // In every block, a few samples of every input (Active only while it is on) replaced by
     // what a faulty upstream module sends: NaN, infinities, denormals, +-3e38.

@@ -35,10 +35,10 @@ struct InstanceSettings {
 bool createInstance(host::Host &host, const InstanceSettings &settings);
 
 // The twelve audio inputs, and the four outputs in the order every dump and hash takes them.
-constexpr int32_t kInputPlugs[] = {
-    PITCH_INPUT,          WIDTH_INPUT,          SYNC_INPUT,         PHASE_INPUT,
-    PHASE_MOD_INPUT,      RAMP_LEVEL_INPUT,     SAW_LEVEL_INPUT,    PULSE_LEVEL_INPUT,
-    TRIANGLE_LEVEL_INPUT, SYNC_THRESHOLD_INPUT, SYNC_ADVANCE_INPUT, ACTIVE_INPUT};
+constexpr int32_t kInputPlugs[] = {PITCH_INPUT,          WIDTH_INPUT,        SYNC_INPUT,
+                                   PHASE_INPUT,          PHASE_MOD_INPUT,    RAMP_LEVEL_INPUT,
+                                   SAW_LEVEL_INPUT,      PULSE_LEVEL_INPUT,  TRIANGLE_LEVEL_INPUT,
+                                   SYNC_THRESHOLD_INPUT, SYNC_ADVANCE_INPUT, ACTIVE_INPUT};
 constexpr int32_t kOutputPlugs[] = {RAMP_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT, TRIANGLE_OUTPUT};
 
 // (host, samples run before this block, the block's count)

@@ -53,7 +53,8 @@ int main(int argc, char **argv) {
         return 1;
     }
     size_t firstLine = strcspn(properties.about, "\n");
-    if (firstLine != strlen(versionLine) || strncmp(properties.about, versionLine, firstLine) != 0) {
+    if (firstLine != strlen(versionLine) ||
+        strncmp(properties.about, versionLine, firstLine) != 0) {
         printf("%s: version line \"%.*s\", expected \"%s\"\n", path, (int)firstLine,
                properties.about, versionLine);
         return 1;

@@ -96,7 +96,9 @@ constexpr int32_t kPatchRefused = 2;
 
 extern "C" {
 
-EMSCRIPTEN_KEEPALIVE void *fw_alloc(int32_t bytes) { return std::malloc(static_cast<size_t>(bytes)); }
+EMSCRIPTEN_KEEPALIVE void *fw_alloc(int32_t bytes) {
+    return std::malloc(static_cast<size_t>(bytes));
+}
 EMSCRIPTEN_KEEPALIVE void fw_free(void *pointer) { std::free(pointer); }
 
 // The CLI's built-in default patch, as JSON.
@@ -106,8 +108,9 @@ EMSCRIPTEN_KEEPALIVE const char *fw_default_patch() { return kDefaultPatchJson; 
 EMSCRIPTEN_KEEPALIVE const char *fw_module_text(int32_t which) {
     ModuleProperties properties = {};
     if (getModuleProperties(0, &properties) == 0) return "";
-    const char *value = which == 0 ? properties.name : which == 1 ? properties.description
-                                                                  : properties.about;
+    const char *value = which == 0   ? properties.name
+                        : which == 1 ? properties.description
+                                     : properties.about;
     return value != nullptr ? value : "";
 }
 
@@ -202,7 +205,8 @@ EMSCRIPTEN_KEEPALIVE int32_t fw_render(int32_t frames) {
         }
         const int32_t take = std::min(frames - done, session.pendingEnd - session.pendingBegin);
         for (int c = 0; c < kOutputCount; ++c)
-            std::memcpy(session.outputs[c].data() + done, runner.outputs()[c] + session.pendingBegin,
+            std::memcpy(session.outputs[c].data() + done,
+                        runner.outputs()[c] + session.pendingBegin,
                         static_cast<size_t>(take) * sizeof(float));
         session.pendingBegin += take;
         done += take;
