@@ -17,3 +17,10 @@ function(fourwave_wasm_program target output)
                       -sINITIAL_MEMORY=16777216 -sTOTAL_STACK=262144)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output} SUFFIX .wasm)
 endfunction()
+
+# A test program of the web preset, OUTPUT.wasm from SOURCE on the tests' session driver.
+function(fourwave_wasm_test_program target output source)
+  add_executable(${target} ${source})
+  target_link_libraries(${target} PRIVATE fourwave_test_session)
+  fourwave_wasm_program(${target} ${output})
+endfunction()

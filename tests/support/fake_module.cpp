@@ -2,8 +2,10 @@
 // around the call.
 #include "fake_module.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 #include <new>
 #include <sstream>
 #include <vector>
@@ -106,28 +108,27 @@ extern "C" BindingRecord *SE_ABI makeBrokenModule(int32_t index, int32_t objectK
 } // namespace
 
 bool setFakeFaults(const std::string &names) {
+    static constexpr struct {
+        const char *name;
+        uint32_t fault;
+    } kFaultNames[] = {{"alloc", FAULT_ALLOCATES},
+                       {"leak", FAULT_LEAKS},
+                       {"overrun", FAULT_OVERRUNS_ODD},
+                       {"unwritten", FAULT_LEAVES_UNWRITTEN},
+                       {"input", FAULT_WRITES_INPUT},
+                       {"nan", FAULT_STICKY_NAN},
+                       {"hang", FAULT_HANGS},
+                       {"uninit", FAULT_READS_UNINITIALISED},
+                       {"none", 0}};
     uint32_t faults = 0;
     std::stringstream list(names);
     std::string name;
     while (std::getline(list, name, ',')) {
-        if (name == "alloc")
-            faults |= FAULT_ALLOCATES;
-        else if (name == "leak")
-            faults |= FAULT_LEAKS;
-        else if (name == "overrun")
-            faults |= FAULT_OVERRUNS_ODD;
-        else if (name == "unwritten")
-            faults |= FAULT_LEAVES_UNWRITTEN;
-        else if (name == "input")
-            faults |= FAULT_WRITES_INPUT;
-        else if (name == "nan")
-            faults |= FAULT_STICKY_NAN;
-        else if (name == "hang")
-            faults |= FAULT_HANGS;
-        else if (name == "uninit")
-            faults |= FAULT_READS_UNINITIALISED;
-        else if (name != "none" && !name.empty())
-            return false;
+        if (name.empty()) continue;
+        const auto *known = std::find_if(std::begin(kFaultNames), std::end(kFaultNames),
+                                         [&](const auto &entry) { return name == entry.name; });
+        if (known == std::end(kFaultNames)) return false;
+        faults |= known->fault;
     }
     currentFaults = faults;
     return true;
