@@ -572,6 +572,7 @@ def sync_dc_facts(render):
     # A sine on Sync: the restart lies at Sync Advance x (the Sync voltage at the edge) / 100 V^2
     # of a cycle, and at the edge a sine is only just above 0 V.
     for sync, advance in (("pulse:200", 5), ("sine:200:-10:10", 5)):
+        facts["SINE_SYNC_ADVANCE"] = number(advance)
         saw = render("--shape", "perfect", "--pitch", volts, "--saw-level", 10, "--sync", sync,
                      "--sync-advance", advance, "--seconds", 0.1)[:, 1]
         phase = phase_from_saw(saw, 10.0)
@@ -783,9 +784,10 @@ def active_switch_facts(render):
         return np.array([np.max(np.abs(part)) for part in np.array_split(out[:, 2], 10)])
 
     played = render("--pitch", 3, "--active", 10, "--seconds", 1)
-    for active in (0.001, -10):
+    for name, active in (("TINY", 0.001), ("NEGATIVE", -10)):
         out = render("--pitch", 3, "--active", active, "--seconds", 1)
         claim(np.array_equal(out, played), f"Active at {active} V plays as at 10 V")
+        facts[f"ACTIVE_{name}"] = number(active, 3)
     # A falling envelope plays at full level until it reaches 0 V.
     out, summary = render("--pitch", 3, "--active", "10:0", "--seconds", 1, summary=True)
     claim(np.allclose(loudness(out), loudness(played)[0], rtol=0, atol=1e-6)
