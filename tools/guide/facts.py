@@ -285,9 +285,6 @@ def negative_level_facts(render):
         ramp = minus[2:, 0]
         claim(np.mean(np.diff(ramp) > 0) > 0.99, f"Perfect 2: at {volts} V of Ramp Level Ramp Out "
               "rises")
-        claim(np.mean(ramp) < volts / 2 * 0.9,
-              f"Perfect 2: at {volts} V of Ramp Level Ramp Out is offset downwards "
-              f"(average {np.mean(ramp):.2f} V)")
         claim(abs(np.mean(ramp) - volts / 2) < 0.05 * abs(volts),
               f"Perfect 2: Ramp Out averages half the Ramp Level ({np.mean(ramp):.2f} V at "
               f"{volts} V)")
@@ -302,18 +299,19 @@ def negative_level_facts(render):
         facts[f"{key}_PERFECT"] = f"{number(perfect.min(), 1)} to +{number(perfect.max(), 1)}"
     claim(spans[-10] > 3.5 * spans[-5] and spans[-20] > 3.5 * spans[-10],
           f"Perfect 2: Ramp Out's swing grows with the square of a negative level ({spans})")
-    # A level that rises quickly misfires the softening too: an envelope on Ramp Level.
-    for seconds, key in ((0.005, "FAST"),):
-        moving = render("--shape", "perfect2", "--pitch", 3, "--ramp-level", "0:10",
-                        "--seconds", seconds)[:, 0]
-        steady = render("--shape", "perfect2", "--pitch", 3, "--ramp-level", 10,
-                        "--seconds", seconds)[:, 0]
-        level = np.arange(len(moving)) / len(moving)
-        error = float(np.max(np.abs(moving - steady * level)[2:]))
-        claim(error > 0.3, f"Perfect 2: Ramp Level rising 10 V in {seconds * 1000:g} ms bends "
-              f"Ramp Out ({error:.2f} V)")
-        facts["RAMP_ATTACK_ERROR"] = number(error, 1)
-        facts["RAMP_ATTACK_MS"] = number(seconds * 1000, 0)
+    # A level that rises quickly misfires the softening too: an envelope's attack on Ramp Level,
+    # against the steady ramp scaled by the level (the render's linear sweep).
+    seconds = 0.005
+    moving = render("--shape", "perfect2", "--pitch", 3, "--ramp-level", "0:10",
+                    "--seconds", seconds)[:, 0]
+    steady = render("--shape", "perfect2", "--pitch", 3, "--ramp-level", 10,
+                    "--seconds", seconds)[:, 0]
+    level = np.arange(len(moving)) / len(moving)
+    error = float(np.max(np.abs(moving - steady * level)[2:]))
+    claim(error > 0.3, f"Perfect 2: Ramp Level rising 10 V in {seconds * 1000:g} ms bends "
+          f"Ramp Out ({error:.2f} V)")
+    facts["RAMP_ATTACK_ERROR"] = number(error, 1)
+    facts["RAMP_ATTACK_MS"] = number(seconds * 1000, 0)
     return facts
 
 
@@ -571,8 +569,9 @@ def sync_dc_facts(render):
     facts["HARD_SYNC_CUT"] = number(pitch_hz(volts) / source, 2)
     # A sine on Sync: the restart lies at Sync Advance x (the Sync voltage at the edge) / 100 V^2
     # of a cycle, and at the edge a sine is only just above 0 V.
-    for sync, advance in (("pulse:200", 5), ("sine:200:-10:10", 5)):
-        facts["SINE_SYNC_ADVANCE"] = number(advance)
+    advance = 5
+    facts["SINE_SYNC_ADVANCE"] = number(advance)
+    for sync in ("pulse:200", "sine:200:-10:10"):
         saw = render("--shape", "perfect", "--pitch", volts, "--saw-level", 10, "--sync", sync,
                      "--sync-advance", advance, "--seconds", 0.1)[:, 1]
         phase = phase_from_saw(saw, 10.0)
@@ -803,8 +802,6 @@ def active_switch_facts(render):
     asleep = re.findall(r"asked to sleep at ([0-9.]+) s", summary)
     claim(not np.any(out) and len(asleep) == 1 and float(asleep[0]) <= 2 * 64 / RATE,
           f"a smooth rise from 0 V on Active sends the module to sleep for good ({summary})")
-    # Settings are chosen anew only at a plug-state change: the command-line host cannot change
-    # a setting during a render, so the module's own test of it is run (see settings_facts).
     return facts
 
 
