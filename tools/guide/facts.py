@@ -971,8 +971,9 @@ def host_default_facts(render, root):
     heard = re.search(r"id: `hear-\$\{OUTPUT_NAMES\[c\]\}`, checked: c === (\d)", app)
     claim(names and heard and names.group(1).split(",")[int(heard.group(1))].strip() == "'saw'",
           "the web page plays Saw Out alone at first")
-    claim("state.defaults = JSON.parse(state.engine.defaultPatch())" in app,
-          "the web page starts from the command-line host's built-in patch")
+    claim("state.defaults = JSON.parse(state.engine.defaultPatch())" in app
+          and "patch: JSON.stringify(state.patch), loop: true" in app,
+          "the web page plays the command-line host's built-in patch, over and over")
     claim(re.search(r'id="master"[^>]*value="-30"', page) is not None,
           "the web page's master volume starts at -30 dB")
     claim(re.search(r'id="latch"[^>]*checked[^>]*> Active held on \(10 V\)', page) is not None,
