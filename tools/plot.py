@@ -67,7 +67,9 @@ def period_in_window(span):
     return lag if lag and correlation[lag] > 0.5 else None
 
 
-def plot_render(path, out, cycles):
+def plot_render(path, out, cycles, title=None, tone=True):
+    """`title` replaces the file's name in the heading; `tone` False leaves out the frequency
+    of the first cycles (of a frequency-modulated render it is no note)."""
     try:
         data, rate = soundfile.read(path, always_2d=True, dtype="float32")
     except RuntimeError as error:
@@ -90,10 +92,9 @@ def plot_render(path, out, cycles):
 
     fig, axes = plt.subplots(channels, 2, figsize=(13, 2.3 * channels + 0.8),
                              gridspec_kw={"width_ratios": [1, 1.4]}, squeeze=False)
-    title = os.path.basename(path)
     seconds = len(volts) / rate
-    heading = f"{title}: {seconds:.3f} s at {rate} Hz"
-    if period:
+    heading = f"{title or os.path.basename(path)}: {seconds:.3f} s at {rate} Hz"
+    if period and tone:
         heading += f"; first cycles at {rate / period:.1f} Hz"
     fig.suptitle(heading)
     for c in range(channels):
@@ -119,6 +120,7 @@ def plot_render(path, out, cycles):
         else:
             spectrogram.text(0.5, 0.5, "silent", ha="center", va="center",
                              transform=spectrogram.transAxes)
+        spectrogram.set_xlim(0, seconds)
         spectrogram.set_ylim(0, rate / 2)
         spectrogram.set_ylabel("Hz")
         if c == channels - 1:

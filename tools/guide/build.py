@@ -1,16 +1,20 @@
 #!/usr/bin/python3
 """Build the user guide for patch builders, docs/guide/, from the real build.
 
-  build.py [--fourwave build/linux-sse/fourwave] [--plugin PATH] [--out docs/guide]
+  build.py [--fourwave build/linux-sse/fourwave] [--plugin PATH] [--tests PATH]
+           [--out docs/guide]
       Measures every claim of the guide on the build (tools/guide/facts.py: renders with
-      `fourwave render`, `fourwave analyze`), reads the plug table and about text from the
-      plug-in library (tools/guide/plugs.py; by default fourwave_sse.so beside fourwave),
-      renders each shape and each example, draws them with tools/plot.py and the guide's own
-      pictures (tools/guide/pictures.py: the plugs, the spectra, the warnings), fills the text
-      of tools/guide/guide.md.in (the measured values, the alias table, the examples' settings
-      from examples/*.json, the addresses of the about text from module/identity.cpp) and
-      writes fourwave-guide.md, its HTML rendering fourwave-guide.html and pictures/*.png.
-  build.py --check [--fourwave ...] [--plugin ...] [--out docs/guide]
+      `fourwave render` and `fourwave analyze`; what no render can show, a setting changed
+      while the module runs, by the module's own tests in fourwave_tests, --tests; by default
+      beside fourwave), reads the plug table and about text from the plug-in library
+      (tools/guide/plugs.py; by default fourwave_sse.so beside fourwave), renders each shape
+      and each example, draws them with tools/plot.py and the guide's own pictures
+      (tools/guide/pictures.py: the plugs, the first voice, the spectra, the warnings), fills
+      the text of tools/guide/guide.md.in (the measured values, the alias table, the about
+      text, the examples' settings from examples/*.json, the addresses of the about text from
+      module/identity.cpp) and writes fourwave-guide.md, its HTML rendering
+      fourwave-guide.html and pictures/*.png.
+  build.py --check [--fourwave ...] [--plugin ...] [--tests ...] [--out docs/guide]
       Measures the claims again and builds the Markdown and HTML afresh (not the pictures)
       and compares them with the committed ones: exit status 1, naming the files, when the
       guide is out of date; also checks that every picture the guide shows is there.
@@ -237,6 +241,7 @@ def make_markdown(fourwave, measured, module):
         "{{WEB}}": web,
         "{{EMAIL}}": email,
         "{{ALIAS_TABLE}}": alias_table(fourwave),
+        "{{ABOUT_TEXT}}": module["about"],
     }
     for name in EXAMPLES_SHOWN:
         replacements[f"{{{{EXAMPLE:{name}}}}}"] = example_section(name)
@@ -290,27 +295,35 @@ def load_plot():
     return plot
 
 
-def make_pictures(fourwave, folder, scratch, module, render):
+def make_pictures(fourwave, folder, scratch, module, render, voice):
     plot = load_plot()
     os.makedirs(folder, exist_ok=True)
     pictures.draw_plugs(plot.plt, module, plugs.about_ranges(module["about"]),
                         os.path.join(folder, "plugs.png"))
+    pictures.draw_voice_patch(plot.plt, module, os.path.join(folder, "voice-patch.png"))
+    pictures.draw_voice_result(plot.plt, voice, facts.VOICE_NOTES,
+                               os.path.join(folder, "voice-result.png"))
     pictures.draw_spectra(plot.plt, render, os.path.join(folder, "spectra.png"))
     pictures.draw_sync_advance(plot.plt, render, os.path.join(folder, "warning-sync-advance.png"))
     pictures.draw_ramp_flip(plot.plt, facts.flip_sweep(render),
                             os.path.join(folder, "warning-ramp-flip.png"))
-    wav = os.path.join(scratch, "as-it-comes.wav")
-    run([fourwave, "render", "-q", *map(str, facts.default_patch(module)), "--seconds", "0.5",
-         "-o", wav])
-    plot.plot_render(wav, os.path.join(folder, "warning-default-levels.png"), 3)
-    os.remove(wav)
-    renders = [(f"shape-{shape}", ["--shape", shape, "--seconds", "2"]) for shape in SHAPES]
-    renders += [(f"example-{name}", [os.path.join(EXAMPLES, f"{name}.json")])
-                for name in EXAMPLES_SHOWN]
-    for picture, arguments in renders:
+    # (picture, render options, the picture's title, whether its first cycles are a note)
+    renders = [("warning-default-levels",
+                [*map(str, facts.default_patch(module)), "--seconds", "0.5"],
+                "A new module with Active at 10 V and Pitch at 5 V", True)]
+    renders += [(f"shape-{shape}", ["--shape", shape, "--seconds", "2"],
+                 f"Shape {CHOICES['shape'][1][shape]}, Pitch swept from 2 V to 9 V", True)
+                for shape in SHAPES]
+    for name in EXAMPLES_SHOWN:
+        path = os.path.join(EXAMPLES, f"{name}.json")
+        with open(path, encoding="utf-8") as file:
+            frequency_modulated = json.load(file).get("fm", "off") != "off"
+        renders.append((f"example-{name}", [path], f"examples/{name}.json",
+                        not frequency_modulated))
+    for picture, arguments, title, tone in renders:
         wav = os.path.join(scratch, f"{picture}.wav")
         run([fourwave, "render", "-q", *arguments, "-o", wav])
-        plot.plot_render(wav, os.path.join(folder, f"{picture}.png"), 3)
+        plot.plot_render(wav, os.path.join(folder, f"{picture}.png"), 3, title=title, tone=tone)
         os.remove(wav)
     csv = os.path.join(scratch, "alias.csv")
     run([fourwave, "analyze", "--csv", csv])
@@ -331,6 +344,9 @@ def main():
                         help="the fourwave command-line host to render and measure with")
     parser.add_argument("--plugin", help="the plug-in library whose plug table the guide shows "
                         "(default: fourwave_sse.so beside fourwave)")
+    parser.add_argument("--tests", help="the module's test program, whose tests of the settings "
+                        "bear out what the guide says of them (default: fourwave_tests beside "
+                        "fourwave)")
     parser.add_argument("--out", default=os.path.join(ROOT, "docs", "guide"),
                         help="the guide's folder (default docs/guide)")
     parser.add_argument("--check", action="store_true",
@@ -347,7 +363,9 @@ def main():
     examples = {name: os.path.join(EXAMPLES, f"{name}.json") for name in EXAMPLES_SHOWN}
     with tempfile.TemporaryDirectory() as scratch:
         try:
-            measured, render = facts.measure(args.fourwave, scratch, module, examples)
+            measured, render, voice = facts.measure(
+                args.fourwave, scratch, module, examples, ROOT,
+                args.tests or os.path.join(os.path.dirname(args.fourwave), "fourwave_tests"))
         except facts.ClaimFailed as error:
             fail(f"the guide says what the build does not do: {error}")
         markdown_text = make_markdown(args.fourwave, measured, module)
@@ -356,7 +374,7 @@ def main():
         if args.check:
             check(args.out, markdown_text, html_text, shown)
         else:
-            write_guide(args, markdown_text, html_text, shown, module, render)
+            write_guide(args, markdown_text, html_text, shown, module, render, voice)
 
 
 def check(out, markdown_text, html_text, shown):
@@ -379,12 +397,12 @@ def check(out, markdown_text, html_text, shown):
           file=sys.stderr)
 
 
-def write_guide(args, markdown_text, html_text, shown, module, render):
+def write_guide(args, markdown_text, html_text, shown, module, render, voice):
     os.makedirs(args.out, exist_ok=True)
     picture_folder = os.path.join(args.out, "pictures")
     with tempfile.TemporaryDirectory() as scratch:
         fresh = os.path.join(scratch, "pictures")
-        make_pictures(args.fourwave, fresh, scratch, module, render)
+        make_pictures(args.fourwave, fresh, scratch, module, render, voice)
         made = sorted(f"pictures/{name}" for name in os.listdir(fresh))
         if made != shown:
             fail(f"the guide shows {shown} but the builder drew {made}")

@@ -40,6 +40,12 @@ def claim(condition, what):
         raise ClaimFailed(what)
 
 
+def signed(value, digits=2):
+    """A measured value with its sign, + included, as the guide prints a DC offset."""
+    text = number(value, digits)
+    return text if text.startswith("\u2212") or text == "0" else "+" + text
+
+
 def number(value, digits=2):
     """A measured value as the guide prints it: rounded, without trailing zeros, with a true
     minus sign."""
@@ -80,6 +86,12 @@ class Renderer:
         return (volts, result.stdout) if summary else volts
 
 
+def all_levels(volts):
+    """The four level options of `fourwave render`, all at `volts`."""
+    return ["--ramp-level", volts, "--saw-level", volts, "--pulse-level", volts,
+            "--triangle-level", volts]
+
+
 def phase_from_saw(saw, level):
     """Perfect's Saw Out is (t - 0.5) x level: the phase t of every sample."""
     return saw / level + 0.5
@@ -102,7 +114,7 @@ def restarts(phase):
 
 def pitch_facts(render):
     facts = {}
-    for volts in (0, 1, 5, 9, 10):
+    for volts in (0, 1, 3, 4, 5, 6, 9, 10):
         saw = render("--shape", "perfect", "--pitch", volts, "--saw-level", 10,
                      "--seconds", 1)[:, 1]
         hz = frequency(phase_from_saw(saw, 10.0))
@@ -121,6 +133,16 @@ def pitch_facts(render):
             facts["HZ_10V_NOMINAL"] = f"{nominal:,.0f}"
             claim(nominal >= ceiling, "10 V lies above the ceiling")
     facts["CEILING_HZ"] = f"{RATE / 4:,.0f}"
+    # Pitch is read at the start of each block (of 64 samples here), unless FM is on.
+    for fm, per_block in (("off", True), ("on", False)):
+        saw = render("--shape", "perfect", "--pitch", "sine:50:4:6", "--fm", fm, "--block", 64,
+                     "--saw-level", 10, "--seconds", 0.1)[:, 1]
+        increment = np.diff(phase_from_saw(saw, 10.0)) % 1.0
+        changes = np.nonzero(np.abs(np.diff(increment)) > 1e-7)[0] + 1
+        offsets = set((changes % 64).tolist())
+        claim(offsets == {0} if per_block else len(offsets) > 32,
+              f"with FM {fm} Pitch is read {'once a block' if per_block else 'at every sample'} "
+              f"(changes at block offsets {sorted(offsets)[:8]})")
     saw = render("--shape", "perfect", "--freq-scale", "khz", "--pitch", 1, "--saw-level", 10,
                  "--seconds", 1)[:, 1]
     hz = frequency(phase_from_saw(saw, 10.0))
@@ -149,7 +171,6 @@ def level_facts(render):
     claim(abs(pulse.max() - 8) < 1e-4 and abs(pulse.min() + 2) < 1e-4,
           f"at 2 V of Width and 10 V of level the pulse is +8 V and -2 V "
           f"({pulse.max()}, {pulse.min()})")
-    claim(abs(np.mean(pulse[: len(pulse) // 1000 * 1000])) < 0.05, "the pulse averages 0 V")
     phase = phase_from_saw(saw, 10.0)
     quarter = np.argmin(np.abs(phase - 0.25))
     claim(abs(triangle[quarter] - triangle.max()) < 0.02 and abs(triangle[0]) < 0.01,
@@ -157,6 +178,11 @@ def level_facts(render):
     facts["RAMP_SWING"] = number(ramp.max(), 1)
     facts["PULSE_HIGH_W2"] = number(pulse.max(), 1)
     facts["PULSE_LOW_W2"] = number(pulse.min(), 1)
+    # A negative level turns Perfect's outputs upside down, every one of them.
+    flipped = render("--shape", "perfect", "--pitch", 3, "--width", 2, *all_levels(-10),
+                     "--seconds", 0.2)
+    claim(np.allclose(flipped, -out, rtol=0, atol=1e-5),
+          "in Perfect a negative level turns each output upside down")
 
     limited = render("--shape", "perfect", "--pitch", 3, "--ramp-level", 30, "--seconds", 0.1)
     claim(abs(limited[:, 0].max() - 10) < 0.05, "a level of 30 V plays as 20 V")
@@ -184,6 +210,181 @@ def level_facts(render):
     facts["TRIANGLE_PEAK_PERFECT"] = number(TRIANGLE_PEAK["perfect"])
     facts["TRIANGLE_PEAK_PERFECT2"] = number(TRIANGLE_PEAK["perfect2"])
     facts["TRIANGLE_PEAK_SOFT"] = number(TRIANGLE_PEAK["dark"])
+    return facts
+
+
+PULSE_DC_WIDTHS = [0.01, 1, 5, 9, 9.99]
+
+
+def pulse_facts(render):
+    """What Pulse Out averages at each width, shape by shape, and what it carries when Width is
+    outside 0 to 10 V. The pulse is meant to average 0 V (high at (1 - W) x level, low at
+    -W x level), and does so exactly only in Perfect."""
+    facts = {}
+    # 55 Hz: one second holds 55 whole cycles, so the mean is the pulse's average.
+    dc = {}
+    for shape in SHAPE_NAMES:
+        for width in PULSE_DC_WIDTHS:
+            pulse = render("--shape", shape, "--pitch", 2, "--width", width, "--pulse-level", 5,
+                           "--seconds", 1)[:, 2]
+            dc[shape, width] = float(np.mean(pulse))
+    claim(max(abs(dc["perfect", w]) for w in PULSE_DC_WIDTHS) < 0.005,
+          "Perfect's pulse averages 0 V at every width")
+    claim(max(abs(dc["perfect2", w]) for w in PULSE_DC_WIDTHS) < 0.01,
+          "Perfect 2's pulse averages within 0.01 V of 0 V at every width")
+    for shape in ("bright", "medium"):
+        claim(all(-0.09 < dc[shape, w] < -0.07 for w in (1, 5, 9)),
+              f"{shape}'s pulse averages about -0.08 V from 1 to 9 V of Width")
+    claim(abs(dc["dark", 5]) < 0.005 and dc["dark", 0.01] > 0.1 and dc["dark", 9.99] < -0.1,
+          "Dark's pulse averages 0 V at 5 V of Width, but not at the narrowest widths")
+    lines = ["| shape | " + " | ".join(f"Width {number(w)} V" for w in PULSE_DC_WIDTHS) + " |",
+             "|---|" + "---|" * len(PULSE_DC_WIDTHS)]
+    for shape, name in SHAPE_NAMES.items():
+        lines.append(f"| {name} | " + " | ".join(signed(dc[shape, w], 3) + " V"
+                                                for w in PULSE_DC_WIDTHS) + " |")
+    facts["PULSE_DC_TABLE"] = "\n".join(lines)
+    facts["PULSE_DC_BRIGHT"] = number(dc["bright", 5], 3)
+    facts["PULSE_DC_MEDIUM"] = number(dc["medium", 5], 3)
+    facts["PULSE_DC_DARK_NARROW"] = number(max(abs(dc["dark", 0.01]), abs(dc["dark", 9.99])), 2)
+
+    # Width at 0 V, 10 V or outside: no pulse, but in and above the crossfade band Pulse Out
+    # still carries its share of the clipped triangle.
+    peaks = {}
+    for shape in SHAPE_NAMES:
+        for width in (0, 10, -1, 11):
+            low = render("--shape", shape, "--pitch", 3, "--width", width, "--pulse-level", 5,
+                         "--seconds", 0.1)[:, 2]
+            claim(not np.any(low), f"{shape}: below the band, Width {width} V silences Pulse Out")
+            high = render("--shape", shape, "--pitch", 9, "--width", width, "--pulse-level", 5,
+                          "--triangle-level", 5, "--seconds", 0.1)
+            same = np.allclose(high[:, 2], high[:, 3], rtol=0, atol=1e-6)
+            claim(same == (shape != "perfect"),
+                  f"{shape}: above the band, with Width {width} V Pulse Out "
+                  f"{'is' if shape != 'perfect' else 'is not'} the clipped triangle")
+            peaks[shape] = float(np.max(np.abs(high[:, 2])))
+    claim(peaks["perfect"] == 0, "Perfect's Pulse Out is silent for a Width outside 0 to 10 V")
+    facts["WIDTH_OUT_PEAK_SOFT"] = number(peaks["dark"], 1)
+    facts["WIDTH_OUT_PEAK_PERFECT2"] = number(peaks["perfect2"], 2)
+    return facts
+
+
+def negative_level_facts(render):
+    """In Perfect 2 a negative level turns Saw, Pulse and Triangle Out upside down, but not Ramp
+    Out: its softening formula then applies at every sample, which offsets the ramp and makes
+    its size grow with the square of the level."""
+    facts = {}
+    plus = render("--shape", "perfect2", "--pitch", 3, *all_levels(10), "--seconds", 0.2)
+    spans = {}
+    for volts in (-5, -10, -20):
+        minus = render("--shape", "perfect2", "--pitch", 3, *all_levels(volts), "--seconds", 0.2)
+        scale = volts / 10
+        for k in (1, 2, 3):
+            claim(np.allclose(minus[:, k], plus[:, k] * scale, rtol=0, atol=1e-4),
+                  f"Perfect 2: {volts} V of {OUTPUTS[k].capitalize()} Level turns its output "
+                  "upside down")
+        ramp = minus[2:, 0]
+        claim(np.mean(np.diff(ramp) > 0) > 0.99, f"Perfect 2: at {volts} V of Ramp Level Ramp Out "
+              "rises")
+        claim(abs(np.mean(ramp) - volts / 2) < 0.05 * abs(volts),
+              f"Perfect 2: Ramp Out averages half the Ramp Level ({np.mean(ramp):.2f} V at "
+              f"{volts} V)")
+        spans[volts] = np.ptp(ramp)
+        perfect = render("--shape", "perfect", "--pitch", 3, "--ramp-level", volts,
+                         "--seconds", 0.2)[:, 0]
+        claim(abs(np.mean(perfect)) < 0.05, f"Perfect: at {volts} V Ramp Out averages 0 V")
+        key = f"NEG_RAMP_{-volts}"
+        facts[f"{key}_LOW"] = number(ramp.min(), 1)
+        facts[f"{key}_HIGH"] = signed(ramp.max(), 1)
+        facts[f"{key}_DC"] = number(np.mean(ramp), 1)
+        facts[f"{key}_PERFECT"] = f"{number(perfect.min(), 1)} to +{number(perfect.max(), 1)}"
+    claim(spans[-10] > 3.5 * spans[-5] and spans[-20] > 3.5 * spans[-10],
+          f"Perfect 2: Ramp Out's swing grows with the square of a negative level ({spans})")
+    # A level that rises quickly misfires the softening too: an envelope's attack on Ramp Level,
+    # against the steady ramp scaled by the level (the render's linear sweep).
+    seconds = 0.005
+    moving = render("--shape", "perfect2", "--pitch", 3, "--ramp-level", "0:10",
+                    "--seconds", seconds)[:, 0]
+    steady = render("--shape", "perfect2", "--pitch", 3, "--ramp-level", 10,
+                    "--seconds", seconds)[:, 0]
+    level = np.arange(len(moving)) / len(moving)
+    error = float(np.max(np.abs(moving - steady * level)[2:]))
+    claim(error > 0.3, f"Perfect 2: Ramp Level rising 10 V in {seconds * 1000:g} ms bends "
+          f"Ramp Out ({error:.2f} V)")
+    facts["RAMP_ATTACK_ERROR"] = number(error, 1)
+    facts["RAMP_ATTACK_MS"] = number(seconds * 1000, 0)
+    return facts
+
+
+def extreme_facts(render):
+    """What reaches the outputs at the levels' full range and beyond, with a Sync Advance
+    outside 0 to 10 V, and with the oscillator stopped (Pitch 0 V at 1 V/kHz): the table of
+    extreme outputs, each case rendered (Pitch 3 V, Width 5 V, one second)."""
+    facts = {}
+    base = ["--pitch", 3, "--seconds", 1]
+    cases = [
+        ("all four levels at 10 V", "perfect", all_levels(10)),
+        ("all four levels at 20 V", "perfect", all_levels(20)),
+        ("all four levels at 100 V", "perfect2", all_levels(100)),
+        ("all four levels at 100 V", "perfect", all_levels(100)),
+        ("all four levels at 100 V, Width 2.5 V", "bright", [*all_levels(100), "--width", 2.5]),
+        ("Ramp Level \u221210 V (the others 10 V)", "perfect2",
+         [*all_levels(10), "--ramp-level=-10"]),
+        ("Ramp Level \u221220 V (the others 10 V)", "perfect2",
+         [*all_levels(10), "--ramp-level=-20"]),
+        ("Pitch 5 V, levels 5 V, a 10 V pulse at 200 Hz on Sync, Sync Advance \u221220 V", "dark",
+         [*all_levels(5), "--pitch", 5, "--sync", "pulse:200", "--sync-advance=-20"]),
+        ("Pitch 5 V, levels 5 V, a 10 V pulse at 200 Hz on Sync, Sync Advance +20 V", "dark",
+         [*all_levels(5), "--pitch", 5, "--sync", "pulse:200", "--sync-advance", 20]),
+    ]
+    stopped = ["--freq-scale", "khz", "--pitch", 0, *all_levels(10)]
+    cases += [("Pitch 0 V at 1 V/kHz, levels 10 V: the oscillator stands still", shape, stopped)
+              for shape in SHAPE_NAMES]
+
+    def cell(signal):
+        low, high, mean = signal.min(), signal.max(), signal.mean()
+        if high - low < 1e-6:
+            text = f"{signed(high, 2)} V, steady"
+        else:
+            text = f"{number(low, 1)} to {signed(high, 1)} V"
+            if abs(mean) >= 0.05:
+                text += f", average {signed(mean, 1)} V"
+        return f"**{text}**" if max(abs(low), abs(high)) > 10.05 else text
+
+    lines = ["| what goes in | shape | Ramp Out | Saw Out | Pulse Out | Triangle Out |",
+             "|---|---|---|---|---|---|"]
+    rendered = {}
+    previous = None
+    for what, shape, options in cases:
+        out = render("--shape", shape, *base, *options)
+        rendered[what, shape] = out
+        # Pitch 0 V at 1 V/kHz: the first sample may still be a softened jump.
+        shown = out[1:] if "stands still" in what else out
+        lines.append(f"| {what if what != previous else ''} | {SHAPE_NAMES[shape]} | "
+                     + " | ".join(cell(shown[:, k]) for k in range(4)) + " |")
+        previous = what
+    facts["EXTREME_TABLE"] = "\n".join(lines)
+
+    full = rendered["all four levels at 10 V", "perfect"]
+    claim(np.allclose(np.max(np.abs(full), axis=0), 5, atol=0.01),
+          "at 10 V of level Perfect's outputs reach 5 V")
+    limit = rendered["all four levels at 20 V", "perfect"]
+    claim(np.allclose(np.max(np.abs(limit), axis=0), 10, atol=0.02),
+          "at 20 V of level Perfect's outputs reach 10 V")
+    perfect2 = render("--shape", "perfect2", *base, *all_levels(20))
+    claim(np.array_equal(rendered["all four levels at 100 V", "perfect2"], perfect2),
+          "Perfect 2 plays a level of 100 V as 20 V, on every output")
+    beyond = rendered["all four levels at 100 V", "perfect"]
+    claim(np.array_equal(beyond[:, [0, 1, 3]], limit[:, [0, 1, 3]])
+          and abs(np.max(beyond[:, 2]) - 50) < 0.1,
+          "in Perfect a level of 100 V plays as 20 V on Ramp, Saw and Triangle Out, but Pulse Out "
+          "reaches 50 V")
+    for shape in SHAPE_NAMES:
+        out = rendered["Pitch 0 V at 1 V/kHz, levels 10 V: the oscillator stands still", shape]
+        claim(np.ptp(out[1:], axis=0).max() == 0,
+              f"{shape}: at 0 V of Pitch at 1 V/kHz the outputs stand still")
+    claim(rendered["Pitch 0 V at 1 V/kHz, levels 10 V: the oscillator stands still",
+                   "perfect"][-1, 0] > 4.9,
+          "Perfect's Ramp Out stands at +5 V when the oscillator stops")
     return facts
 
 
@@ -229,11 +430,9 @@ def band_facts(render):
         facts[f"BAND_HIGH_{name}"] = number(high, 1)
         facts[f"BAND_LOW_HZ_{name}"] = f"{pitch_hz(low):,.0f}"
         facts[f"BAND_HIGH_HZ_{name}"] = f"{pitch_hz(high):,.0f}"
-        if shape == "perfect2":
-            jump = np.max(above[:, 0]) - np.min(below[:, 0])
-            facts["FLIP_PEAK_V"] = number(np.max(above[:, 0]), 2)
-            facts["FLIP_CORRELATION_BELOW"] = number(flip_below, 2)
-            claim(jump > 4, "the flip swaps a peak for a trough")
+        facts[f"FLIP_PEAK_{name}"] = number(np.max(above[:, 0]), 2)
+        claim(np.max(above[:, 0]) - np.min(below[:, 0]) > 4,
+              f"{shape}: the flip swaps a peak for a trough")
     return facts
 
 
@@ -338,6 +537,54 @@ def sync_facts(render, examples):
     phase = phase_from_saw(out[:, 1], 5.0)
     claim(np.max(np.abs(phase[RATE // 200::RATE // 200] - 0.5)) < 1e-6,
           "Sync Advance 5 V with a 10 V sync pulse restarts the cycle halfway through")
+    return facts
+
+
+def sync_dc_facts(render):
+    """Hard sync cuts the cycle short, so the outputs no longer average 0 V, whatever Sync
+    Advance is; and a sine on Sync crosses 0 V where it is near 0 V, so that Sync Advance (a
+    share of the Sync voltage at the edge) moves the restart very little."""
+    facts = {}
+    source, volts = 200, 3
+    dc = {}
+    for shape in SHAPE_NAMES:
+        out = render("--shape", shape, "--pitch", volts, "--sync", f"pulse:{source}",
+                     *all_levels(5), "--seconds", 1)
+        dc[shape] = np.mean(out, axis=0)
+        claim(dc[shape][2] > 1.5 and abs(dc[shape][0]) > 0.9,
+              f"{shape}: hard sync of {pitch_hz(volts):g} Hz to {source} Hz puts DC on Pulse Out "
+              f"and Ramp Out at 0 V of Sync Advance ({dc[shape]})")
+    facts["HARD_SYNC_SOURCE_HZ"] = str(source)
+    facts["HARD_SYNC_HZ"] = number(pitch_hz(volts), 0)
+    facts["HARD_SYNC_PULSE_DC"] = (f"{signed(min(d[2] for d in dc.values()), 1)} to "
+                                   f"{signed(max(d[2] for d in dc.values()), 1)}")
+    facts["HARD_SYNC_RAMP_DC"] = signed(dc["perfect"][0], 1)
+    facts["HARD_SYNC_SAW_DC"] = signed(dc["perfect"][1], 1)
+    # Every cycle is cut where the phase stands at the source's next rise.
+    saw = render("--shape", "perfect", "--pitch", volts, "--sync", f"pulse:{source}",
+                 "--saw-level", 10, "--seconds", 0.1)[:, 1]
+    cut = phase_from_saw(saw, 10.0)[RATE // source - 1:: RATE // source] + pitch_hz(volts) / RATE
+    claim(np.allclose(cut, pitch_hz(volts) / source, atol=1e-4),
+          f"hard sync cuts every cycle at {pitch_hz(volts) / source:.2f} of its length")
+    facts["HARD_SYNC_CUT"] = number(pitch_hz(volts) / source, 2)
+    # A sine on Sync: the restart lies at Sync Advance x (the Sync voltage at the edge) / 100 V^2
+    # of a cycle, and at the edge a sine is only just above 0 V.
+    advance = 5
+    facts["SINE_SYNC_ADVANCE"] = number(advance)
+    for sync in ("pulse:200", "sine:200:-10:10"):
+        saw = render("--shape", "perfect", "--pitch", volts, "--saw-level", 10, "--sync", sync,
+                     "--sync-advance", advance, "--seconds", 0.1)[:, 1]
+        phase = phase_from_saw(saw, 10.0)
+        # One sample after each rise of the source, less that sample's advance.
+        later = phase[RATE // source + 1:: RATE // source] - pitch_hz(volts) / RATE
+        restart = float(np.max(later))
+        if sync.startswith("pulse"):
+            claim(abs(restart - 0.5) < 1e-3, f"5 V of advance with a 10 V pulse restarts at half "
+                  f"a cycle ({restart:.3f})")
+        else:
+            claim(restart < 0.05, f"5 V of advance with a 10 V sine restarts within a 20th of a "
+                  f"cycle ({restart:.4f})")
+            facts["SINE_SYNC_RESTART"] = number(restart, 3)
     return facts
 
 
@@ -507,8 +754,143 @@ def active_facts(render):
     starts = [phase[int(0.101 * RATE)], phase[int(0.501 * RATE)]]
     claim(max(starts) < 1e-6, f"the gate 1 ms late on Sync restarts every note ({starts})")
     facts["GATE_SYNC_PHASE"] = number(max(starts), 2)
+    # That restart comes 1 ms into a note that began where the phase stood: a jump.
+    restart = int(round(0.501 * RATE))
+    jump = abs(out[restart, 1] - out[restart - 1, 1])
+    claim(jump > 10 * 10 * pitch_hz(5) / RATE,
+          f"1 ms into the second note the delayed sync makes Saw Out jump ({jump:.2f} V)")
+    facts["DELAYED_SYNC_JUMP"] = number(jump, 1)
+    # With Active held on instead, the gate itself on Sync restarts each note at its first
+    # sample: the detector is re-armed between the notes.
+    held = render("--shape", "perfect", "--pitch", 5, "--saw-level", 10, "--active", 10,
+                  "--sync", gate, "--seconds", 0.8)
+    phase = phase_from_saw(held[:, 1], 10.0)
+    starts = [phase[int(0.1 * RATE)], phase[int(0.5 * RATE)]]
+    claim(max(starts) < 1e-6, f"with Active held on, the gate on Sync restarts each note at its "
+          f"first sample ({starts})")
     facts["RUNNING_PHASE"] = number(running, 2)
     return facts
+
+
+def active_switch_facts(render):
+    """Active is an on/off switch, not a volume control: only exactly 0 V is off, and the
+    module decides to sleep only when the host reports a change on its plugs (the command-line
+    host, like a host, reports a signal when it starts and at every step of a stepped one)."""
+    facts = {}
+
+    def loudness(out):
+        """Pulse Out's peak in each tenth of the render."""
+        return np.array([np.max(np.abs(part)) for part in np.array_split(out[:, 2], 10)])
+
+    played = render("--pitch", 3, "--active", 10, "--seconds", 1)
+    for name, active in (("TINY", 0.001), ("NEGATIVE", -10)):
+        out = render("--pitch", 3, "--active", active, "--seconds", 1)
+        claim(np.array_equal(out, played), f"Active at {active} V plays as at 10 V")
+        facts[f"ACTIVE_{name}"] = number(active, 3)
+    # A falling envelope plays at full level until it reaches 0 V.
+    out, summary = render("--pitch", 3, "--active", "10:0", "--seconds", 1, summary=True)
+    claim(np.allclose(loudness(out), loudness(played)[0], rtol=0, atol=1e-6)
+          and "no sleep request" in summary,
+          "a falling sweep on Active plays at full level to its end")
+    # A +-10 V square never reaches 0 V: never silent, never asleep.
+    out, summary = render("--pitch", 3, "--active", "square:5:-10:10", "--seconds", 1,
+                          summary=True)
+    claim(np.array_equal(out, played) and "no sleep request" in summary,
+          "a square between -10 V and +10 V on Active never silences the module")
+    # A smooth rise from 0 V: reported once, at 0 V, so the module sleeps and never wakes.
+    out, summary = render("--pitch", 3, "--active", "0:10", "--seconds", 1, summary=True)
+    asleep = re.findall(r"asked to sleep at ([0-9.]+) s", summary)
+    claim(not np.any(out) and len(asleep) == 1 and float(asleep[0]) <= 2 * 64 / RATE,
+          f"a smooth rise from 0 V on Active sends the module to sleep for good ({summary})")
+    return facts
+
+
+VOICE_NOTES = [(0.05, 0.45, 4.25), (0.7, 1.0, 4.0)]  # (gate on, gate off, Pitch in volts)
+VOICE_SECONDS = 1.2
+# The envelope of the first voice: attack, decay (seconds), sustain (share), release (seconds).
+VOICE_ENVELOPE = (0.005, 0.08, 0.6, 0.12)
+
+
+def voice_envelope(frames):
+    """The envelope generator of the first voice, 0 to 10 V, driven by the notes' gates: linear
+    attack to 10 V, decay to the sustain level, linear release from wherever it is at the gate's
+    end."""
+    attack, decay, sustain, release = VOICE_ENVELOPE
+    t = np.arange(frames) / RATE
+    envelope = np.zeros(frames)
+    for on, off, _ in VOICE_NOTES:
+        held = (t >= on) & (t < off)
+        since = t[held] - on
+        envelope[held] = np.where(since < attack, since / attack,
+                                  np.maximum(sustain, 1 - (1 - sustain) * (since - attack) / decay))
+        at_off = envelope[held][-1]
+        falling = (t >= off) & (t < off + release)
+        envelope[falling] = at_off * (1 - (t[falling] - off) / release)
+    return envelope * 10
+
+
+def voice_patch():
+    """`fourwave render` options for the module's part of the first voice: the keyboard's pitch
+    and gate, Active held at 10 V, the gate on Sync, Pulse Level at 10 V (the envelope is
+    applied by the caller, as Perfect 2 applies a level: by a product at every sample)."""
+    (on1, off1, high), (on2, off2, low) = VOICE_NOTES
+    # A square LFO is the keyboard's pitch: the first note for the first half of its period.
+    step = (off1 + on2) / 2
+    gates = ",".join(f"{on:g}-{off:g}" for on, off, _ in VOICE_NOTES)
+    return ["--shape", "perfect2", "--pitch", f"square:{1 / (2 * step):.9g}:{low}:{high}",
+            "--active", 10, "--sync", f"gate:{gates}", "--sync-threshold", 0,
+            "--sync-advance", 0, "--pulse-level", 10, "--saw-level", 10,
+            "--seconds", VOICE_SECONDS], gates
+
+
+def voice_facts(render):
+    """The first playable voice: each note starts at the beginning of the cycle, at its pitch,
+    and the envelope on Pulse Level shapes the sound exactly as a product (Perfect 2 takes its
+    level at every sample), so that the note starts and ends at 0 V."""
+    facts = {}
+    patch, gates = voice_patch()
+    out, summary = render(*patch, summary=True)
+    claim("no sleep request" in summary, "with Active held at 10 V the module never sleeps")
+    phase = phase_from_saw(out[:, 1], 10.0)
+    for on, off, volts in VOICE_NOTES:
+        first = int(round(on * RATE))
+        claim(abs(phase[first]) < 1e-6, f"the gate on Sync starts the note at {on} s at the "
+              f"beginning of the cycle (phase {phase[first]:.4f})")
+        hz = frequency(phase[first + 1: int(off * RATE)])
+        claim(abs(hz - pitch_hz(volts)) < 0.01,
+              f"the note at {on} s plays {pitch_hz(volts):.2f} Hz ({hz:.2f})")
+    # Perfect 2 applies Pulse Level as a product at every sample: a moving level (here an LFO
+    # through 0 V) gives the steady render times the level, apart from the very first sample.
+    lfo = render("--shape", "perfect2", "--pitch", 3, "--pulse-level", "sine:7:-10:10",
+                 "--seconds", 0.5)[:, 2]
+    steady = render("--shape", "perfect2", "--pitch", 3, "--pulse-level", 10,
+                    "--seconds", 0.5)[:, 2]
+    level = 10 * np.sin(2 * np.pi * 7 * np.arange(len(lfo)) / RATE)
+    claim(np.max(np.abs(lfo - steady * level / 10)[2:]) < 1e-4,
+          "Perfect 2 multiplies Pulse Out by its level at every sample")
+    envelope = voice_envelope(len(out))
+    heard = out[:, 2] * envelope / 10
+    for on, off, _ in VOICE_NOTES:
+        first = int(round(on * RATE))
+        claim(heard[first - 1] == 0 and abs(heard[first]) < 0.1,
+              "the voice's note starts from 0 V")
+    claim(heard[-1] == 0 and not np.any(heard[: int(VOICE_NOTES[0][0] * RATE)]),
+          "the voice is silent before and after its notes")
+    # Active on the gate instead cuts the release: from the full note to 0 V in one sample.
+    cut = render(*patch[:-2], "--active", f"gate:{gates}", "--seconds", VOICE_SECONDS)[:, 2]
+    end = int(round(VOICE_NOTES[0][1] * RATE))
+    claim(abs(cut[end - 1]) > 1 and not np.any(cut[end: end + 64]),
+          "Active on the gate silences the module within a sample of the gate's end")
+    attack, decay, sustain, release = VOICE_ENVELOPE
+    facts["VOICE_ATTACK_MS"] = number(attack * 1000, 0)
+    facts["VOICE_DECAY_MS"] = number(decay * 1000, 0)
+    facts["VOICE_SUSTAIN_V"] = number(sustain * 10, 0)
+    facts["VOICE_RELEASE_MS"] = number(release * 1000, 0)
+    facts["VOICE_NOTE_1_HZ"] = number(pitch_hz(VOICE_NOTES[0][2]), 1)
+    facts["VOICE_NOTE_2_HZ"] = number(pitch_hz(VOICE_NOTES[1][2]), 1)
+    facts["VOICE_NOTE_1_V"] = number(VOICE_NOTES[0][2], 2)
+    facts["VOICE_NOTE_2_V"] = number(VOICE_NOTES[1][2], 2)
+    return facts, (out, envelope, heard)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -539,6 +921,9 @@ def default_facts(render, module):
     facts["SOUNDING_OUTPUTS"] = ", ".join(name.replace("Level", "Out") for name in sounding)
     facts["PULSE_LEVEL_DEFAULT"] = defaults["Pulse Level"]
     facts["PITCH_DEFAULT"] = defaults["Pitch"]
+    facts["ACTIVE_DEFAULT"] = defaults["Active"]
+    shape = next(plug for plug in module["plugs"] if plug["name"] == "Shape")
+    facts["SHAPE_DEFAULT"] = shape["choices"][int(shape["default"])]
     facts["PITCH_DEFAULT_HZ"] = number(pitch_hz(float(defaults["Pitch"])), 1)
     out = render(*default_patch(module), "--seconds", 0.1)
     for k, output in enumerate(OUTPUTS):
@@ -546,18 +931,73 @@ def default_facts(render, module):
         claim(bool(np.any(out[:, k])) == (level not in zero_levels),
               f"at the default levels {output.capitalize()} Out is "
               f"{'silent' if level in zero_levels else 'sounding'}")
+    # What the quick start hears: Perfect 2's pulse at 440 Hz, its jumps sharp, its top and
+    # bottom bent by the clipped triangle that Perfect 2 has begun to blend in at 5 V.
+    pulse = out[:, 2]
+    steps = np.abs(np.diff(pulse))
+    claim(np.sum(steps > 1.0) >= 2 * 0.1 * 440 - 2 and np.max(steps[steps < 1.0]) < 0.2,
+          "the quick start's pulse jumps from top to bottom within a sample or two")
+    top = pulse[pulse > 1.0]
+    claim(np.ptp(top) > 0.3 and np.allclose(pulse[pulse < -1.0].min(), -top.max(), atol=0.02),
+          f"the quick start's pulse is not flat on top ({top.min():.2f} to {top.max():.2f} V)")
+    claim(float(defaults["Pitch"]) < BANDS["perfect2"][0] < 5 < BANDS["perfect2"][1],
+          "5 V lies inside Perfect 2's crossfade band")
+    facts["QUICK_TOP_LOW"] = number(top.min(), 1)
+    facts["QUICK_TOP_HIGH"] = number(top.max(), 1)
+    return facts
+
+
+def host_default_facts(render, root):
+    """What a new module plays in the command-line host (its built-in patch, rendered) and on
+    the web page, which starts from the same patch (read from the page's own source)."""
+    facts = {}
+    out, summary = render(summary=True)
+    claim("no sleep request" in summary and all(np.any(out[: RATE // 10, k]) for k in range(4)),
+          "the command-line host's built-in patch sounds on all four outputs at once")
+    saw = out[: RATE // 10, 1]
+    claim(abs(np.max(saw) - 2.5) < 0.01, "the built-in patch's levels are 5 V")
+    start = frequency(phase_from_saw(out[: RATE // 500, 1], 5.0))
+    claim(abs(start - pitch_hz(2)) < 1.0, f"the built-in patch's sweep starts at 55 Hz ({start})")
+    claim(abs(len(out) / RATE - 2) < 1e-9, "the built-in patch lasts 2 s")
+    facts["CLI_SWEEP_LOW_HZ"] = number(pitch_hz(2), 0)
+    facts["CLI_SWEEP_HIGH_HZ"] = f"{pitch_hz(9):,.0f}"
+
+    def source(name):
+        with open(os.path.join(root, "web", name), encoding="utf-8") as file:
+            return file.read()
+
+    app, page, wasm = source("app.js"), source("index.html"), source("wasm.js")
+    names = re.search(r"OUTPUT_NAMES = \[([^\]]*)\]", wasm)
+    heard = re.search(r"id: `hear-\$\{OUTPUT_NAMES\[c\]\}`, checked: c === (\d)", app)
+    claim(names and heard and names.group(1).split(",")[int(heard.group(1))].strip() == "'saw'",
+          "the web page plays Saw Out alone at first")
+    claim("state.defaults = JSON.parse(state.engine.defaultPatch())" in app
+          and "patch: JSON.stringify(state.patch), loop: true" in app,
+          "the web page plays the command-line host's built-in patch, over and over")
+    claim(re.search(r'id="master"[^>]*value="-30"', page) is not None,
+          "the web page's master volume starts at -30 dB")
+    claim(re.search(r'id="latch"[^>]*checked[^>]*> Active held on \(10 V\)', page) is not None,
+          "the web page holds Active on at 10 V at first")
+    claim(re.search(r">Start audio</button>", page) is not None,
+          "the web page's audio starts with the Start audio button")
     return facts
 
 
 # ---------------------------------------------------------------------------------------------
 # Aliasing, DC and the choice of a shape
 
+# The plain table's pitches; the registers are measured every half volt.
 ANALYZE_PITCHES = [2, 3, 4, 5, 6, 7, 8, 9]
+HALF_VOLT_PITCHES = [2 + 0.5 * k for k in range(15)]
+# The registers the guide's advice names, in volts of Pitch, and the shape it advises in each
+# (None: every softened shape plays the same clipped triangle there). Checked below.
+REGISTERS = [("bass and low middle", 2.0, 4.5, "dark"), ("middle", 5.0, 7.0, "dark"),
+             ("high", 7.5, 8.0, "perfect2"), ("top", 8.5, 9.0, None)]
 
 
 def analysis(fourwave, scratch):
     path = os.path.join(scratch, "facts-alias.csv")
-    subprocess.run([fourwave, "analyze", "--pitches", ",".join(map(str, ANALYZE_PITCHES)),
+    subprocess.run([fourwave, "analyze", "--pitches", ",".join(map(str, HALF_VOLT_PITCHES)),
                     "--csv", path], check=True, stdout=subprocess.DEVNULL)
     rows = {}
     with open(path, newline="") as file:
@@ -569,6 +1009,7 @@ def analysis(fourwave, scratch):
 
 def alias_facts(rows):
     facts = {}
+    softened = list(BANDS)
 
     def alias(shape, volts, output):
         return float(rows[(shape, float(volts), output)]["alias_db"])
@@ -576,31 +1017,68 @@ def alias_facts(rows):
     def worst(shape, volts):
         return max(alias(shape, volts, output) for output in ("ramp", "saw", "pulse"))
 
-    for volts in ANALYZE_PITCHES:
+    for volts in HALF_VOLT_PITCHES:
         claim(worst("perfect", volts) >= max(worst(s, volts) for s in ("bright", "medium", "dark")),
               f"Perfect aliases more than Bright, Medium and Dark at {volts} V")
-    for volts in (v for v in ANALYZE_PITCHES if v < BANDS["dark"][0]):
-        claim(worst("dark", volts) == min(worst(s, volts) for s in ["perfect", *BANDS]),
-              f"Dark is the cleanest shape at {volts} V, below its band")
-    facts["DARK_GAIN_LOW"] = number(5 * round((worst("perfect", 2) - worst("dark", 2)) / 5), 0)
-    facts["DARK_GAIN_HIGH"] = number(5 * round((worst("perfect", 9) - worst("dark", 9)) / 5), 0)
-    claim(worst("dark", 2) < worst("perfect", 2) - 30, "Dark is far cleaner at 55 Hz")
-    # Below its band Perfect 2 aliases about as much as Perfect.
+    # Below 4.5 V Perfect 2 aliases about as much as Perfect, and Dark far less.
+    low = [v for v in HALF_VOLT_PITCHES if v <= BANDS["perfect2"][0]]
     spread = max(abs(alias("perfect2", v, o) - alias("perfect", v, o))
-                 for v in (2, 3, 4) for o in ("ramp", "saw", "pulse"))
+                 for v in low for o in ("ramp", "saw", "pulse"))
     claim(spread < 4, f"below 4.5 V Perfect 2 aliases within a few dB of Perfect ({spread:.1f})")
     facts["PERFECT2_SPREAD_DB"] = number(math.ceil(spread), 0)
+    gains = [worst("perfect", v) - worst("dark", v) for v in low]
+    claim(min(gains) > 30, "below 4.5 V Dark is more than 30 dB cleaner than Perfect")
+    facts["DARK_GAIN_LOW_MIN"] = number(math.floor(min(gains)), 0)
+    facts["DARK_GAIN_LOW_MAX"] = number(math.floor(max(gains)), 0)
     # In the lower half of its band, where the crossfade has only begun, Perfect 2 aliases
     # a little more than Perfect.
-    excess = max(worst("perfect2", v) - worst("perfect", v) for v in (5, 6))
+    excess = max(worst("perfect2", v) - worst("perfect", v) for v in (5, 5.5, 6))
     claim(0 < excess < 6,
           f"Perfect 2 aliases a little more than Perfect at 5 to 6 V ({excess:.1f} dB)")
     facts["PERFECT2_EXCESS_DB"] = number(excess, 0)
+    # Near the top of its band Dark aliases more than the other softened shapes, which already
+    # play the clipped triangle.
+    top = BANDS["bright"][1]
+    claim(worst("dark", top) > max(worst(s, top) for s in ("perfect2", "bright", "medium")),
+          f"at {top} V Dark aliases the most of the softened shapes")
+    facts["DARK_WORST_PITCH"] = number(top, 1)
+    facts["DARK_WORST_HZ"] = f"{pitch_hz(top):,.0f}"
+
+    # The advice by register: the shape named is the cleanest at every pitch of its register.
+    def span(values, digits=0):
+        low_db, high_db = min(values), max(values)
+        if round(low_db, digits) == round(high_db, digits):
+            return f"{number(high_db, digits)} dB"
+        return f"{number(high_db, digits)} to {number(low_db, digits)} dB"
+
+    lines = ["| register | Pitch (1 V/octave) | choose | aliasing: that shape | Perfect 2 (the "
+             "default) | Perfect |", "|---|---|---|---|---|---|"]
+    for index, (name, first, last, advised) in enumerate(REGISTERS):
+        pitches = [v for v in HALF_VOLT_PITCHES if first <= v <= last]
+        # A register reaches down to where the one below it ends.
+        bottom = REGISTERS[index - 1][2] if index else first
+        for volts in pitches:
+            values = {s: worst(s, volts) for s in softened}
+            if advised:
+                claim(values[advised] == min(values.values()),
+                      f"{SHAPE_NAMES[advised]} is the cleanest shape at {volts} V ({values})")
+            else:
+                claim(max(values.values()) - min(values.values()) < 1.5,
+                      f"at {volts} V the softened shapes alias alike ({values})")
+        chosen = advised or "dark"
+        choose = SHAPE_NAMES[advised] if advised else "any but Perfect: they play the same"
+        lines.append(
+            f"| {name} | {number(bottom, 1)} to {number(last, 1)} V "
+            f"({pitch_hz(bottom):,.0f} to {pitch_hz(last):,.0f} Hz) | {choose} | "
+            f"{span([worst(chosen, v) for v in pitches])} | "
+            f"{span([worst('perfect2', v) for v in pitches])} | "
+            f"{span([worst('perfect', v) for v in pitches])} |")
+    facts["REGISTER_TABLE"] = "\n".join(lines)
+
     # Bright and Medium's pulse carries DC; the other shapes' outputs do not.
     for shape in ("bright", "medium"):
         dc = float(rows[(shape, 2.0, "pulse")]["dc_v"])
         claim(-0.1 < dc < -0.05, f"{shape}'s Pulse Out averages below 0 V ({dc})")
-        facts[f"PULSE_DC_{shape.upper()}"] = number(dc, 3)
     for shape in ("perfect", "dark"):
         claim(abs(float(rows[(shape, 2.0, "pulse")]["dc_v"])) < 0.005,
               f"{shape}'s Pulse Out averages 0 V")
@@ -615,17 +1093,38 @@ def alias_facts(rows):
     return facts
 
 
-def measure(fourwave, scratch, module, examples):
-    """{placeholder name: text}, and the renders the warnings' pictures need."""
+def settings_facts(tests):
+    """A change of Shape (or of a modulation setting) is taken up at the next plug-state change,
+    and at every block while the module winds down. The command-line host cannot change a
+    setting during a render, so the module's own tests of it are run: both must run and pass."""
+    cases = ["Lifecycle.SettingsTakeEffectAtTheNextPlugStateChange",
+             "Lifecycle.WindingDownFollowsTheSettingsAtEveryBlock"]
+    try:
+        result = subprocess.run([tests, "--gtest_filter=" + ":".join(cases)],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    except OSError as error:
+        raise ClaimFailed(f"the module's tests of its settings did not run ({error}; build them: "
+                          "cmake --build --preset linux-sse --target fourwave_tests)")
+    claim(result.returncode == 0 and f"[  PASSED  ] {len(cases)} tests." in result.stdout,
+          "a change of Shape takes effect at the next plug-state change ("
+          + ", ".join(cases) + f"):\n{result.stdout}")
+    return {}
+
+
+def measure(fourwave, scratch, module, examples, root, tests):
+    """{placeholder name: text}, and the renders and the first voice that the pictures need."""
     render = Renderer(fourwave, scratch)
+    voice, voice_render = voice_facts(render)
     facts = {}
-    for part in (pitch_facts(render), level_facts(render), band_facts(render),
+    for part in (pitch_facts(render), level_facts(render), pulse_facts(render),
+                 negative_level_facts(render), extreme_facts(render), band_facts(render),
                  softening_facts(render, examples), sync_facts(render, examples),
-                 advance_facts(render), edge_facts(render), level_rate_facts(render),
-                 modulation_facts(render),
-                 active_facts(render),
-                 default_facts(render, module), alias_facts(analysis(fourwave, scratch))):
+                 sync_dc_facts(render), advance_facts(render), edge_facts(render),
+                 level_rate_facts(render), modulation_facts(render), active_facts(render),
+                 active_switch_facts(render), voice,
+                 settings_facts(tests), default_facts(render, module),
+                 host_default_facts(render, root), alias_facts(analysis(fourwave, scratch))):
         overlap = set(facts) & set(part)
         claim(not overlap, f"facts named twice: {overlap}")
         facts.update(part)
-    return facts, render
+    return facts, render, voice_render

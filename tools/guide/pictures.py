@@ -179,3 +179,115 @@ def draw_ramp_flip(plt, sweep, out):
     fig.tight_layout()
     fig.savefig(out, dpi=80)
     plt.close(fig)
+
+
+def draw_voice_patch(plt, module, out):
+    """The first playable voice as a patch: the host's keyboard, an envelope, the module (with
+    the plugs named as its plug table names them) and the host's audio output."""
+    names = {plug["name"] for plug in module["plugs"]}
+    used = ["Pitch", "Sync", "Active", "Pulse Level", "Pulse Out", "Shape"]
+    missing = [name for name in used if name not in names]
+    if missing:
+        raise ValueError(f"the voice's picture names plugs the module lacks: {missing}")
+    fig, ax = plt.subplots(figsize=(11, 4.6))
+    ax.set_xlim(0, 11)
+    ax.set_ylim(-0.2, 4.6)
+    ax.axis("off")
+
+    def box(x, y, width, height, title, colour="#eef1f5"):
+        ax.add_patch(plt.Rectangle((x, y), width, height, facecolor=colour, edgecolor="#44546a",
+                                   lw=1.5))
+        ax.text(x + width / 2, y + height - 0.25, title, ha="center", va="center", fontsize=10,
+                weight="bold", color="#1f2d3d")
+
+    def jack(x, y, label, side, kind):
+        colour = "#1f77b4" if kind == "input" else "#d62728"
+        ax.plot(x, y, "o", ms=8, mfc="white" if kind == "input" else colour, mec=colour, mew=2)
+        ax.text(x + (0.12 if side == "left" else -0.12), y, label, fontsize=8.5,
+                ha="left" if side == "left" else "right", va="center")
+
+    def wire(start, end, label=None, dashed=False, bend=0.0):
+        ax.annotate("", xy=end, xytext=start,
+                    arrowprops={"arrowstyle": "->", "color": "#333", "lw": 1.3,
+                                "ls": "--" if dashed else "-",
+                                "connectionstyle": f"arc3,rad={bend}"})
+        if label:
+            ax.text((start[0] + end[0]) / 2, (start[1] + end[1]) / 2 + 0.15, label,
+                    fontsize=8, ha="center", color="#444")
+
+    box(0.2, 2.3, 2.0, 1.7, "Keyboard\n(in the host)")
+    jack(2.2, 3.3, "pitch", "right", "output")
+    jack(2.2, 2.6, "gate", "right", "output")
+    box(3.2, 0.3, 1.9, 1.3, "Envelope (ADSR)")
+    jack(3.2, 0.75, "gate", "left", "input")
+    jack(5.1, 0.75, "out", "right", "output")
+    box(4.0, 1.75, 1.1, 0.6, "10 V", colour="#f6f6f6")
+    jack(5.1, 1.95, "", "right", "output")
+    box(6.3, 0.1, 2.4, 4.2, "Tovik Fourwave")
+    ax.text(7.5, 3.75, "Shape: Perfect 2 (the default)", ha="center", fontsize=8, color="#444")
+    inputs = {"Pitch": 3.3, "Sync": 2.6, "Active": 1.95, "Pulse Level": 0.75}
+    for name, y in inputs.items():
+        jack(6.3, y, name, "left", "input")
+    jack(8.7, 2.0, "Pulse Out", "right", "output")
+    box(9.4, 1.5, 1.4, 1.0, "host's audio\noutput", colour="#f6f6f6")
+    jack(9.4, 2.0, "", "left", "input")
+    wire((2.3, 3.3), (6.2, 3.3), "1 V per octave: 5 V is 440 Hz")
+    wire((2.3, 2.6), (6.2, 2.6), "optional: each note starts its cycle", dashed=True)
+    wire((2.3, 2.6), (3.1, 0.8), bend=0.25)
+    wire((5.2, 1.95), (6.2, 1.95), "held on")
+    wire((5.2, 0.75), (6.2, 0.75), "0 to 10 V")
+    wire((8.8, 2.0), (9.3, 2.0))
+    fig.tight_layout()
+    fig.savefig(out, dpi=90)
+    plt.close(fig)
+
+
+def draw_voice_result(plt, voice, notes, out):
+    """The first voice played: the keyboard's gate, the envelope on Pulse Level, and Pulse Out,
+    with close-ups of a note's first milliseconds and of its release."""
+    volts, envelope, heard = voice
+    t = np.arange(len(heard)) / RATE
+    gate = np.zeros(len(heard))
+    for on, off, _ in notes:
+        gate[(t >= on) & (t < off)] = 10
+    fig = plt.figure(figsize=(12, 8.2))
+    grid = fig.add_gridspec(4, 2, height_ratios=[0.8, 0.8, 1.5, 1.5])
+    keys = fig.add_subplot(grid[0, :])
+    keys.plot(t, gate, color="C2", lw=1.2)
+    for on, off, pitch in notes:
+        keys.text((on + off) / 2, 5, f"Pitch {pitch:g} V: {pitch_hz(pitch):.1f} Hz", ha="center",
+                  va="center", fontsize=9)
+    keys.set_ylabel("gate (V)")
+    keys.set_title("The keyboard's gate (and the pitch of each note)", loc="left", fontsize=10)
+    level = fig.add_subplot(grid[1, :], sharex=keys)
+    level.plot(t, envelope, color="C1", lw=1.2)
+    level.set_ylabel("volts")
+    level.set_title("The envelope into Pulse Level", loc="left", fontsize=10)
+    sound = fig.add_subplot(grid[2, :], sharex=keys)
+    sound.plot(t, heard, color="C0", lw=0.4)
+    sound.set_ylabel("volts")
+    sound.set_xlabel("time (s)")
+    sound.set_title("Pulse Out: the voice", loc="left", fontsize=10)
+    for ax in (keys, level, sound):
+        ax.grid(alpha=0.3)
+    on, off, _ = notes[1]
+    first = slice(int(on * RATE) - int(0.002 * RATE), int(on * RATE) + int(0.012 * RATE))
+    last = slice(int(off * RATE) - int(0.02 * RATE), int(off * RATE) + int(0.13 * RATE))
+    for column, (span, title) in enumerate(((first, "The second note's first 12 ms"),
+                                            (last, "Its end: the release after the gate"))):
+        ax = fig.add_subplot(grid[3, column])
+        ax.plot(t[span] * 1000, envelope[span] / 2, color="C1", lw=2.5, alpha=0.45,
+                label="envelope \u00f7 2 (the pulse's height)")
+        ax.plot(t[span] * 1000, heard[span], color="C0", lw=1.0, label="Pulse Out")
+        ax.axvline((on if column == 0 else off) * 1000, color="C2", ls="--", lw=1.5, zorder=5,
+                   label="the gate " + ("opens" if column == 0 else "closes"))
+        ax.set_title(title, loc="left", fontsize=10)
+        ax.set_xlabel("time (ms)")
+        ax.set_ylabel("volts")
+        ax.grid(alpha=0.3)
+        ax.legend(loc="lower left", fontsize=7.5)
+    fig.suptitle("The first voice: shape Perfect 2, Active held at 10 V, the gate on Sync, an "
+                 "envelope on Pulse Level")
+    fig.tight_layout()
+    fig.savefig(out, dpi=80)
+    plt.close(fig)
