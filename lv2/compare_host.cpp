@@ -333,11 +333,11 @@ int main(int argc, char **argv) {
     LilvWorld *world = lilv_world_new();
     LilvNode *bundleUri = lilv_new_file_uri(world, nullptr, bundle.c_str());
     lilv_world_load_bundle(world, bundleUri);
-    LilvNode *pluginUri = lilv_new_uri(world, lv2::kPluginUri);
+    LilvNode *pluginUri = lilv_new_uri(world, lv2::kModular.uri);
     const LilvPlugin *plugin =
         lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), pluginUri);
     if (plugin == nullptr) {
-        std::fprintf(stderr, "fourwave_lv2_compare: no %s in %s\n", lv2::kPluginUri,
+        std::fprintf(stderr, "fourwave_lv2_compare: no %s in %s\n", lv2::kModular.uri,
                      bundle.c_str());
         return 2;
     }
