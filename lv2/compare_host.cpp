@@ -375,7 +375,7 @@ struct NoteCase {
 // the notes'.
 const NoteCase kNoteCases[] = {
     {"instrument, its defaults: note 69 twice, random blocks",
-     R"({"pitch":5,"ramp-level":0,"pulse-level":0,"block":"random","seed":31})",
+     R"({"pitch":5,"ramp-level":0,"saw-level":0,"triangle-level":0,"block":"random","seed":31})",
      {{0.1, {kOn, 69, 100}}, {0.3, {kOff, 69, 0}}, {0.5, {kOn, 69, 90}}, {0.7, {kOn, 69, 0}}},
      {{0.1, 0.3}, {0.5, 0.7}}},
     {"instrument, dark, FM half: notes 69 and 57",

@@ -63,11 +63,12 @@ inline constexpr ScalePoint kFmModes[] = {{0, "Disable"}, {1, "Enable"}, {2, "Ha
 inline constexpr ScalePoint kPmModes[] = {{0, "Disable"}, {1, "Enable"}};
 
 // The twelve inputs: symbol, name, range and defaults in volts, and a line for a host's
-// tooltip. The modular plug-in's defaults sound at once on all four outputs. The instrument's
-// differ in three places: Active 0 V, so that it waits for notes; Ramp and Pulse Level 0 V,
-// so that its main output (the sum of the four) is a saw with a triangle under it, because
-// Ramp is Saw upside down (the two cancel at equal levels) and a square at Saw's level turns
-// the sum into a saw an octave up.
+// tooltip. The modular plug-in's defaults sound at once on all four outputs. The instrument
+// waits for notes (Active 0 V), and its main output, the sum of the four waveforms, is at
+// first Pulse Out alone, as the module's own levels are (Pulse 5 V, the others 0 V): a pair
+// of waveforms at equal levels cancels somewhere (Ramp is Saw upside down; in Perfect 2, Saw
+// and Triangle lose three quarters of their fundamental at 110 Hz, Ramp and Triangle more
+// than half at 1760 Hz), while the pulse keeps its fundamental at every pitch.
 struct InputInfo {
     int32_t plug;
     const char *symbol;
@@ -88,11 +89,11 @@ inline constexpr InputInfo kInputs[] = {
     {RAMP_LEVEL_INPUT, "ramp_level", "Ramp Level", -10, 10, 5, 0, kLevelsGroup,
      "Level of Ramp Out, -10-10 V: 5 V swings it between -0.25 and 0.25 (10 V: -0.5 to 0.5)",
      nullptr},
-    {SAW_LEVEL_INPUT, "saw_level", "Saw Level", -10, 10, 5, 5, kLevelsGroup,
+    {SAW_LEVEL_INPUT, "saw_level", "Saw Level", -10, 10, 5, 0, kLevelsGroup,
      "Level of Saw Out, -10-10 V", nullptr},
-    {PULSE_LEVEL_INPUT, "pulse_level", "Pulse Level", -10, 10, 5, 0, kLevelsGroup,
+    {PULSE_LEVEL_INPUT, "pulse_level", "Pulse Level", -10, 10, 5, 5, kLevelsGroup,
      "Level of Pulse Out, -10-10 V", nullptr},
-    {TRIANGLE_LEVEL_INPUT, "triangle_level", "Triangle Level", -10, 10, 5, 5, kLevelsGroup,
+    {TRIANGLE_LEVEL_INPUT, "triangle_level", "Triangle Level", -10, 10, 5, 0, kLevelsGroup,
      "Level of Triangle Out, -10-10 V", nullptr},
     {SYNC_INPUT, "sync", "Sync", -10, 10, 0, 0, kSyncGroup,
      "Sync source: every rise above 0 V is an edge", nullptr},
