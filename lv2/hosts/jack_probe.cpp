@@ -46,7 +46,8 @@ struct Probe {
     std::vector<jack_port_t *> capturePorts;
     std::vector<float> recording; // interleaved
     jack_nframes_t frames = 0;
-    std::atomic<bool> started{false};
+    std::atomic<bool> armed{false};   // set once every connection is in place
+    std::atomic<bool> started{false}; // set with `start`, by the feeding client's callback
     std::atomic<jack_nframes_t> start{0};
     std::atomic<jack_nframes_t> recorded{0};
 };
@@ -66,6 +67,12 @@ namespace {
 
 int feedProcess(jack_nframes_t count, void *arg) {
     Probe &probe = *static_cast<Probe *>(arg);
+    // The start: a few cycles ahead, on a cycle's first frame, so that the host's cycles cut
+    // the recording where a render in blocks of the server's period cuts it.
+    if (probe.armed && !probe.started) {
+        probe.start = jack_last_frame_time(feedClient) + 4 * count;
+        probe.started = true;
+    }
     for (Feed &feed : probe.feeds) {
         float *out = static_cast<float *>(jack_port_get_buffer(feed.port, count));
         for (jack_nframes_t i = 0; i < count; ++i) out[i] = feed.value;
@@ -182,10 +189,8 @@ int main(int argc, char **argv) {
         ok = ok && connect(recordClient, probe.captureTargets[c].c_str(),
                            jack_port_name(probe.capturePorts[c]));
 
-    // Start a few cycles ahead, once every connection is in place.
     if (ok) {
-        probe.start = jack_frame_time(feedClient) + 4 * jack_get_buffer_size(feedClient);
-        probe.started = true;
+        probe.armed = true;
         const auto deadline = std::chrono::steady_clock::now() +
                               std::chrono::milliseconds(static_cast<int>(seconds * 1000) + 15000);
         while (probe.recorded < probe.frames && std::chrono::steady_clock::now() < deadline)
