@@ -5,9 +5,10 @@ front of the plug-in on two MIDI busses (Ardour's Lua cannot write a MIDI region
 script checks what came out against the CLI's render of the same patch:
 
   - Ardour lists the plug-in as an instrument and loads it;
-  - on a stereo bus with strict I/O (Ardour's default), at its defaults, the master bus's
-    export holds the main output, left and right alike, bit for bit the sum of the CLI's four
-    waveforms times the documented fade, and it is audible;
+  - on a stereo bus with strict I/O (Ardour's default), at its defaults, the master bus plays
+    (a tap at its end, while the transport rolls) and exports the main output, left and right
+    alike, bit for bit the sum of the CLI's four waveforms times the documented fade, and it
+    is audible;
   - on a bus without strict I/O, with all four levels up, a tap behind the plug-in sees the
     four waveforms bit for bit the CLI's, and the main output the documented sum.
 
@@ -142,18 +143,21 @@ def main():
                        "... and the main output, left and right alike, is the documented sum "
                        f"times the fade ({main_differing} samples different)")
 
-    master, rate = soundfile.read(os.path.join(out, "master.wav"), dtype="float32",
-                                  always_2d=True)
     defaults = reference(args, DEFAULT_LEVELS, block)
     expected = common.documented_main(defaults, gain)
     # The master bus mixes into a buffer of zeros: a -0.0 arrives as 0.0.
-    master_differing = [int(np.count_nonzero(master[:, side] != expected)) for side in range(2)]
-    note = master[round(0.1 * RATE):round(0.3 * RATE), 0]
+    rolled = np.fromfile(os.path.join(out, "master.raw"), dtype="<f4").reshape(2, -1)
+    exported, rate = soundfile.read(os.path.join(out, "master.wav"), dtype="float32",
+                                    always_2d=True)
+    for name, master in (("played", rolled.T), ("exported", exported)):
+        differing = [int(np.count_nonzero(master[:, side] != expected)) for side in range(2)]
+        ok &= common.check(master.shape == (frames, 2) and sum(differing) == 0,
+                           f"on the stereo bus at the defaults the master bus {name} the main "
+                           f"output on both sides ({differing} samples different)")
+    note = exported[round(0.1 * RATE):round(0.3 * RATE), 0]
     loudness = common.rms(note)
-    ok &= common.check(rate == RATE and master.shape[1] == 2 and sum(master_differing) == 0,
-                       "on the stereo bus at the defaults the master's export is the main output "
-                       f"on both sides ({master_differing} samples different)")
-    ok &= common.check(loudness > 0.1 and abs(common.frequency(note, RATE) - 440) < 2,
+    ok &= common.check(rate == RATE and loudness > 0.1 and
+                       abs(common.frequency(note, RATE) - 440) < 2,
                        f"... audible: note 69 at {common.frequency(note, RATE):.1f} Hz, "
                        f"RMS {loudness:.3f} ({20 * np.log10(loudness):.1f} dBFS)")
     return 0 if ok else 1
