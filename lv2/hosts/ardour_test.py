@@ -111,6 +111,7 @@ def main():
     parser.add_argument("--fourwave", required=True)
     parser.add_argument("--work", required=True)
     args = parser.parse_args()
+    args.work = os.path.abspath(args.work)
 
     out, report = run_session(args, 1)
     if report is None:
