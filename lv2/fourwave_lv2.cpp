@@ -1,25 +1,37 @@
-// Fourwave as an LV2 plug-in. The module is linked in and driven through its binding record,
-// exactly as the fourwave CLI drives it (the render engine's runner), by the stand-in host's core
-// (host/host.cpp) acting as a tiny host inside the plug-in: it binds the plugs to its own
-// buffers and answers the module's callbacks. So a render in an LV2 host equals
+// Fourwave as two LV2 plug-ins (ports.h): an instrument played from MIDI, for DAWs, and a
+// modular plug-in with CV inputs. The module is linked in and driven through its binding
+// record, exactly as the fourwave CLI drives it (the render engine's runner), by the stand-in
+// host's core (host/host.cpp) acting as a tiny host inside the plug-in: it binds the plugs to
+// its own buffers and answers the module's callbacks. So the four waveform outputs equal
 // `fourwave render` of the same inputs, cut into the same blocks, to the bit.
 //
 // What the wrapper does in the host's place:
-//   - each input's buffer is filled from its CV port while that is connected, else with its
-//     control's volts on the module's scale;
-//   - a change of Active (control or CV) is announced with a plug-state event at that sample,
-//     the call split there, as the CLI does at every step of a gate; the first sample after
-//     activate announces it too;
+//   - every control and CV value passes the boundary (boundary.h): a NaN or an infinity is
+//     replaced by the port's last finite value, a subnormal by 0;
+//   - the modular plug-in fills each input's buffer with its control's volts on the module's
+//     scale plus its CV port, so that a CV port a host connects but leaves unpatched (0) keeps
+//     the control;
+//   - the instrument fills Pitch and Active from its notes (note_player.h), each MIDI event at
+//     its frame, and the other inputs from their controls;
+//   - a change of Active is announced with a plug-state event at that sample, the call split
+//     there, as the CLI does at every step of a gate; the first sample after activate
+//     announces it too. In the instrument, with FM off (the module then reads Pitch once per
+//     call), a call is also split where a note or the bend moves the pitch;
 //   - a changed setting is written into the module and announced with a plug-state event at
 //     the start of the block, so that the module selects its routine anew;
 //   - when the module asks to sleep, which LV2 cannot grant, the wrapper stops calling it: the
 //     outputs hold their last values (zeros, since Active is 0) until Active or a setting
 //     changes;
-//   - blocks longer than the host buffers (kMaxCallFrames) run as several calls.
+//   - blocks longer than the host buffers (kMaxCallFrames) run as several calls;
+//   - the instrument's main output is the sum of the four waveforms times the note player's
+//     gain, the same on the left and the right.
 //
 // run() allocates nothing, takes no lock and makes no system call.
+#include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
+#include <lv2/midi/midi.h>
 #include <lv2/options/options.h>
 #include <lv2/urid/urid.h>
 
@@ -27,8 +39,10 @@
 #include <cstring>
 #include <new>
 
+#include "boundary.h"
 #include "host/host.h"
 #include "module/exports.h"
+#include "note_player.h"
 #include "ports.h"
 
 namespace fourwave::lv2 {
@@ -45,19 +59,22 @@ host::HostOptions wrapperHostOptions() {
     return options;
 }
 
+LV2_URID_Map *uridMap(const LV2_Feature *const *features) {
+    for (int i = 0; features != nullptr && features[i] != nullptr; ++i)
+        if (std::strcmp(features[i]->URI, LV2_URID__map) == 0)
+            return static_cast<LV2_URID_Map *>(features[i]->data);
+    return nullptr;
+}
+
 // The host's block length from the options feature: the nominal one, else the largest; 0
 // when the host gives neither (the module keeps its default).
-int32_t blockLengthOption(const LV2_Feature *const *features) {
+int32_t blockLengthOption(const LV2_Feature *const *features, LV2_URID_Map *map) {
     const LV2_Options_Option *options = nullptr;
-    LV2_URID_Map *map = nullptr;
-    for (int i = 0; features != nullptr && features[i] != nullptr; ++i) {
+    for (int i = 0; features != nullptr && features[i] != nullptr; ++i)
         if (std::strcmp(features[i]->URI, LV2_OPTIONS__options) == 0)
             options = static_cast<const LV2_Options_Option *>(features[i]->data);
-        else if (std::strcmp(features[i]->URI, LV2_URID__map) == 0)
-            map = static_cast<LV2_URID_Map *>(features[i]->data);
-    }
     if (options == nullptr || map == nullptr) return 0;
-    const LV2_URID intType = map->map(map->handle, "http://lv2plug.in/ns/ext/atom#Int");
+    const LV2_URID intType = map->map(map->handle, LV2_ATOM__Int);
     const LV2_URID nominal = map->map(map->handle, LV2_BUF_SIZE__nominalBlockLength);
     const LV2_URID largest = map->map(map->handle, LV2_BUF_SIZE__maxBlockLength);
     int32_t nominalValue = 0, largestValue = 0;
@@ -72,40 +89,95 @@ int32_t blockLengthOption(const LV2_Feature *const *features) {
     return nominalValue > 0 ? nominalValue : std::max(largestValue, 0);
 }
 
+// The MIDI events of one run() call, read in order and within bounds: a host's sequence is
+// trusted no further than its own size says.
+class MidiEvents {
+public:
+    void begin(const LV2_Atom_Sequence *sequence, LV2_URID sequenceType, LV2_URID midiType) {
+        next_ = end_ = nullptr;
+        midiType_ = midiType;
+        if (sequence == nullptr || midiType == 0 || sequence->atom.type != sequenceType ||
+            sequence->atom.size < sizeof(LV2_Atom_Sequence_Body))
+            return;
+        next_ = reinterpret_cast<const uint8_t *>(lv2_atom_sequence_begin(&sequence->body));
+        end_ = reinterpret_cast<const uint8_t *>(&sequence->body) + sequence->atom.size;
+    }
+    // The next event's frame, or `none` when there is none left.
+    int64_t nextFrame(int64_t none) const { return fits() ? event()->time.frames : none; }
+    // The next event's MIDI message (null for an event of another type), then moves on.
+    const uint8_t *take(uint32_t *size) {
+        const LV2_Atom_Event *e = event();
+        const uint8_t *message =
+            e->body.type == midiType_ ? reinterpret_cast<const uint8_t *>(e + 1) : nullptr;
+        *size = e->body.size;
+        next_ += sizeof(LV2_Atom_Event) + lv2_atom_pad_size(e->body.size);
+        return message;
+    }
+
+private:
+    const LV2_Atom_Event *event() const { return reinterpret_cast<const LV2_Atom_Event *>(next_); }
+    bool fits() const {
+        return next_ != nullptr && next_ + sizeof(LV2_Atom_Event) <= end_ &&
+               event()->body.size <= static_cast<size_t>(end_ - next_) - sizeof(LV2_Atom_Event);
+    }
+    const uint8_t *next_ = nullptr;
+    const uint8_t *end_ = nullptr;
+    LV2_URID midiType_ = 0;
+};
+
 class Plugin {
 public:
-    Plugin(double sampleRate, int32_t blockLength)
-        : host_(host::PluginEntries{getModuleProperties, makeModule}, wrapperHostOptions()),
-          sampleRate_(static_cast<float>(sampleRate)), blockLength_(blockLength) {}
+    Plugin(const PluginInfo &info, double sampleRate, const LV2_Feature *const *features)
+        : info_(info),
+          host_(host::PluginEntries{getModuleProperties, makeModule}, wrapperHostOptions()),
+          sampleRate_(static_cast<float>(sampleRate)), notes_(sampleRate) {
+        LV2_URID_Map *map = uridMap(features);
+        blockLength_ = blockLengthOption(features, map);
+        if (map != nullptr) {
+            sequenceType_ = map->map(map->handle, LV2_ATOM__Sequence);
+            midiType_ = map->map(map->handle, LV2_MIDI__MidiEvent);
+        }
+    }
 
     bool create() {
         if (!host_.create()) return false;
-        for (int k = 0; k < kInputCount; ++k) inputs_[k] = host_.buffer(kInputs[k].plug);
+        for (int k = 0; k < kInputCount; ++k) {
+            inputs_[k] = host_.buffer(kInputs[k].plug);
+            controlVolts_[k] = defaultVolts(info_, kInputs[k]);
+            if (kInputs[k].plug == ACTIVE_INPUT) activeInput_ = k;
+            if (kInputs[k].plug == PITCH_INPUT) pitchInput_ = k;
+        }
         for (int c = 0; c < kOutputCount; ++c) outputs_[c] = host_.buffer(kOutputs[c].plug);
         for (int s = 0; s < kSettingCount; ++s) {
             choices_[s] = kSettings[s].defaultChoice;
+            settingValues_[s] = kSettings[s].defaultChoice;
             host_.setChoice(kSettings[s].plug, choices_[s]);
         }
-        for (int k = 0; k < kInputCount; ++k)
-            if (kInputs[k].plug == ACTIVE_INPUT) activeInput_ = k;
         host_.setSampleRate(sampleRate_);
         if (blockLength_ > 0) host_.setBlockSize(blockLength_);
         return true;
     }
 
     void connect(uint32_t port, void *data) {
-        if (port < static_cast<uint32_t>(kPortCount)) ports_[port] = static_cast<float *>(data);
+        if (port < static_cast<uint32_t>(info_.portCount)) ports_[port] = data;
     }
 
-    // A new open: the oscillator starts again, and the next sample announces Active.
+    // A new open: the oscillator starts again, no note is held, and the next sample announces
+    // Active.
     void activate() {
         host_.open();
         started_ = false;
         asleep_ = false;
         sleepRequestsSeen_ = host_.sleepRequests();
+        notes_.reset();
+        std::fill(std::begin(cvLastFinite_), std::end(cvLastFinite_), 0.0f);
     }
 
     void run(uint32_t frames) {
+        readControls();
+        if (info_.instrument)
+            midi_.begin(static_cast<const LV2_Atom_Sequence *>(ports_[info_.midiIn]), sequenceType_,
+                        midiType_);
         for (uint32_t done = 0; done < frames;) {
             const int32_t count =
                 static_cast<int32_t>(std::min<uint32_t>(frames - done, kMaxCallFrames));
@@ -115,20 +187,22 @@ public:
     }
 
 private:
-    // Frames [from, from + count) of the host's buffers, through one span of the module's.
-    void runCall(uint32_t from, int32_t count) {
-        for (int k = 0; k < kInputCount; ++k) {
-            const float *cv = ports_[kFirstCvPort + k];
-            const float *control = ports_[kFirstControlPort + k];
-            if (cv != nullptr)
-                std::copy(cv + from, cv + from + count, inputs_[k]);
-            else
-                std::fill(inputs_[k], inputs_[k] + count,
-                          control != nullptr ? plugValueOfVolts(*control)
-                                             : plugValueOfVolts(kInputs[k].defaultValue));
-        }
+    const float *port(int index) const {
+        return index >= 0 ? static_cast<const float *>(ports_[index]) : nullptr;
+    }
+    float *outputPort(int index) const {
+        return index >= 0 ? static_cast<float *>(ports_[index]) : nullptr;
+    }
+
+    // The controls and settings, once per run() (a control port holds one value per call).
+    void readControls() {
+        for (int k = 0; k < kInputCount; ++k)
+            if (const float *control = port(info_.firstControl + k))
+                controlVolts_[k] = boundaryValue(*control, controlVolts_[k]);
 
         for (int s = 0; s < kSettingCount; ++s) {
+            if (const float *setting = port(s))
+                settingValues_[s] = boundaryValue(*setting, settingValues_[s]);
             const int16_t choice = choiceOf(s);
             if (choice == choices_[s]) continue;
             choices_[s] = choice;
@@ -140,7 +214,27 @@ private:
             }
         }
 
+        if (info_.instrument) {
+            if (const float *range = port(info_.bendRange))
+                bendRange_ = boundaryValue(*range, bendRange_);
+            NotePlayer::Controls controls;
+            controls.pitchVolts = controlVolts_[pitchInput_];
+            controls.kiloHertz = choices_[kFreqScaleSetting] == FREQ_SCALE_VOLT_PER_KHZ;
+            controls.bendRangeSemitones =
+                std::clamp(bendRange_, kBendRange.minimum, kBendRange.maximum);
+            controls.drone = controlVolts_[activeInput_] != 0.0f;
+            notes_.setControls(controls);
+        }
+    }
+
+    // Frames [from, from + count) of the host's buffers, through one span of the module's.
+    void runCall(uint32_t from, int32_t count) {
+        fillInputs(from, count);
+        if (info_.instrument) playNotes(from, count);
+
         const float *active = inputs_[activeInput_];
+        const float *pitch = inputs_[pitchInput_];
+        const bool splitAtPitch = info_.instrument && choices_[kFmSetting] == FM_DISABLE;
         int32_t begin = 0;
         for (int32_t j = 0; j < count; ++j) {
             if (!started_ || active[j] != previousActive_) {
@@ -149,14 +243,70 @@ private:
                 asleep_ = false;
                 started_ = true;
                 begin = j;
+            } else if (splitAtPitch && pitch[j] != previousPitch_) {
+                runSpan(begin, j);
+                begin = j;
             }
             previousActive_ = active[j];
+            previousPitch_ = pitch[j];
         }
         runSpan(begin, count);
 
         for (int c = 0; c < kOutputCount; ++c)
-            if (float *out = ports_[kFirstOutputPort + c])
+            if (float *out = outputPort(info_.firstOutput + c))
                 std::copy(outputs_[c], outputs_[c] + count, out + from);
+        if (info_.instrument) writeMain(from, count);
+    }
+
+    void fillInputs(uint32_t from, int32_t count) {
+        for (int k = 0; k < kInputCount; ++k) {
+            if (info_.instrument && (k == pitchInput_ || k == activeInput_)) continue;
+            const float control = plugValueOfVolts(controlVolts_[k]);
+            float *input = inputs_[k];
+            const float *cv = info_.instrument ? nullptr : port(info_.firstCv + k);
+            if (cv == nullptr) {
+                std::fill(input, input + count, control);
+                continue;
+            }
+            cv += from;
+            if (allPassUnchanged(cv, count)) {
+                std::copy(cv, cv + count, input);
+                if (count > 0) cvLastFinite_[k] = cv[count - 1];
+            } else {
+                copyBoundaryValues(cv, input, count, cvLastFinite_[k]);
+            }
+            // A control at 0 V leaves the CV's bits as they are (also a -0.0).
+            if (control != 0.0f)
+                for (int32_t i = 0; i < count; ++i) input[i] += control;
+        }
+    }
+
+    // Pitch, Active and the main output's gain from the notes, each MIDI event at its frame.
+    void playNotes(uint32_t from, int32_t count) {
+        float *pitch = inputs_[pitchInput_], *active = inputs_[activeInput_];
+        int32_t done = 0;
+        const int64_t end = static_cast<int64_t>(from) + count;
+        for (int64_t frame; (frame = midi_.nextFrame(end)) < end;) {
+            // Events out of order or before this call take effect at once.
+            const int32_t at = static_cast<int32_t>(
+                std::clamp<int64_t>(frame - static_cast<int64_t>(from), done, count));
+            notes_.render(pitch + done, active + done, gain_ + done, at - done);
+            done = at;
+            uint32_t size = 0;
+            if (const uint8_t *message = midi_.take(&size)) notes_.midi(message, size);
+        }
+        notes_.render(pitch + done, active + done, gain_ + done, count - done);
+    }
+
+    void writeMain(uint32_t from, int32_t count) {
+        float *left = outputPort(info_.mainLeft), *right = outputPort(info_.mainLeft + 1);
+        float *main = left != nullptr ? left + from : right != nullptr ? right + from : nullptr;
+        if (main == nullptr) return;
+        const float *ramp = outputs_[0], *saw = outputs_[1], *pulse = outputs_[2],
+                    *triangle = outputs_[3];
+        for (int32_t i = 0; i < count; ++i)
+            main[i] = (ramp[i] + saw[i] + pulse[i] + triangle[i]) * gain_[i];
+        if (left != nullptr && right != nullptr) std::copy(main, main + count, right + from);
     }
 
     // One process call over [begin, end) of the module's buffers, or the held outputs while
@@ -179,33 +329,41 @@ private:
     // A setting's control as a choice number: rounded and kept within the choices.
     int16_t choiceOf(int s) const {
         const SettingInfo &setting = kSettings[s];
-        const float *port = ports_[s];
-        if (port == nullptr || !(*port == *port)) return setting.defaultChoice; // NaN too
         const float last = setting.choices[setting.choiceCount - 1].value;
-        const float value = std::clamp(*port, setting.choices[0].value, last);
+        const float value = std::clamp(settingValues_[s], setting.choices[0].value, last);
         return static_cast<int16_t>(value + 0.5f);
     }
 
+    const PluginInfo &info_;
     host::Host host_;
     float sampleRate_;
-    int32_t blockLength_;
-    float *ports_[kPortCount] = {};
+    int32_t blockLength_ = 0;
+    LV2_URID sequenceType_ = 0, midiType_ = 0;
+    void *ports_[kMaxPortCount] = {};
     float *inputs_[kInputCount] = {};
     float *outputs_[kOutputCount] = {};
+    float controlVolts_[kInputCount] = {}; // the controls' last finite values
+    float cvLastFinite_[kInputCount] = {};
+    float settingValues_[kSettingCount] = {};
+    float bendRange_ = kBendRange.defaultValue;
     int16_t choices_[kSettingCount] = {};
-    int activeInput_ = 0;
+    int activeInput_ = 0, pitchInput_ = 0;
     bool started_ = false;
     bool asleep_ = false;
-    float previousActive_ = 0.0f;
+    float previousActive_ = 0.0f, previousPitch_ = 0.0f;
     float held_[kOutputCount] = {};
     int64_t sleepRequestsSeen_ = 0;
+    NotePlayer notes_;
+    MidiEvents midi_;
+    float gain_[kMaxCallFrames] = {};
 };
 
+template <const PluginInfo &info>
 LV2_Handle instantiate(const LV2_Descriptor *, double sampleRate, const char *,
                        const LV2_Feature *const *features) {
     Plugin *plugin = nullptr;
     try {
-        plugin = new Plugin(sampleRate, blockLengthOption(features));
+        plugin = new Plugin(info, sampleRate, features);
         if (plugin->create()) return plugin;
     } catch (...) { // nothing C++ crosses into the host: a failure is a null handle
     }
@@ -222,13 +380,18 @@ void deactivate(LV2_Handle) {}
 void cleanup(LV2_Handle handle) { delete static_cast<Plugin *>(handle); }
 const void *extensionData(const char *) { return nullptr; }
 
-const LV2_Descriptor kDescriptor = {kPluginUri, instantiate, connectPort, activate,
-                                    run,        deactivate,  cleanup,     extensionData};
+const LV2_Descriptor kDescriptors[] = {
+    {kInstrument.uri, instantiate<kInstrument>, connectPort, activate, run, deactivate, cleanup,
+     extensionData},
+    {kModular.uri, instantiate<kModular>, connectPort, activate, run, deactivate, cleanup,
+     extensionData},
+};
+static_assert(std::size(kDescriptors) == kPluginCount);
 
 } // namespace
 
 } // namespace fourwave::lv2
 
 extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor *lv2_descriptor(uint32_t index) {
-    return index == 0 ? &fourwave::lv2::kDescriptor : nullptr;
+    return index < fourwave::lv2::kPluginCount ? &fourwave::lv2::kDescriptors[index] : nullptr;
 }

@@ -7,6 +7,8 @@ import sys
 
 PREFIXES = [
     ("http://lv2plug.in/ns/lv2core#", ""),
+    ("http://lv2plug.in/ns/ext/atom#", "atom:"),
+    ("http://lv2plug.in/ns/ext/port-groups#", "pg:"),
     ("https://tovik.example/plugins/fourwave#", "#"),
 ]
 
@@ -42,8 +44,8 @@ def main():
             else:
                 field = None
             continue
-        match = re.match(r"^\t\t(Type|Symbol|Name|Group|Minimum|Maximum|Default|Properties|"
-                         r"Scale Points):\s*(.*)$", line)
+        match = re.match(r"^\t\t(Type|Symbol|Name|Group|Designation|Minimum|Maximum|Default|"
+                         r"Properties|Scale Points):\s*(.*)$", line)
         if match:
             field = match.group(1)
             value = match.group(2)
@@ -69,6 +71,8 @@ def main():
                 facts.append(f"{key.lower()[:3]}={float(p[key]):g}")
         if "Group" in p:
             facts.append("group=" + p["Group"])
+        if "Designation" in p:
+            facts.append("designation=" + p["Designation"])
         if p["Properties"]:
             facts.append("props=" + "+".join(sorted(p["Properties"])))
         if p["points"]:

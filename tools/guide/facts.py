@@ -983,6 +983,33 @@ def host_default_facts(render, root):
     return facts
 
 
+def lv2_default_facts(fourwave):
+    """The defaults of the two LV2 plug-ins, read from the bundle's Turtle beside the build."""
+    with open(os.path.join(os.path.dirname(fourwave), "fourwave.lv2", "fourwave.ttl"),
+              encoding="utf-8") as file:
+        turtle = file.read()
+
+    def defaults(uri):
+        # The plug-in's own statements run from its subject to the next subject at column 0.
+        body = re.search(re.escape(f"<{uri}>") + r"\n\ta lv2:Plugin(.*?)(?=\n<|\Z)", turtle,
+                         re.DOTALL)
+        claim(body is not None, f"the bundle describes {uri}")
+        return {symbol: float(value) for symbol, value in re.findall(
+            r'lv2:symbol "(\w+)" ;\s*lv2:name "[^"]*" ;\s*lv2:default ([-\d.]+)', body.group(1))}
+
+    base = "https://tovik.example/plugins/fourwave"
+    levels = ("ramp_level", "saw_level", "pulse_level", "triangle_level")
+    instrument, cv = defaults(base + "-instrument"), defaults(base)
+    claim(instrument.get("active") == 0.0, "the LV2 instrument's Active defaults to 0 V")
+    claim([instrument.get(k) for k in levels] == [0.0, 0.0, 5.0, 0.0],
+          "the LV2 instrument's levels default to the module's own: Pulse 5 V, the others 0 V")
+    claim(cv.get("active") == 10.0 and all(cv.get(k) == 5.0 for k in levels),
+          "the LV2 CV plug-in's Active defaults to 10 V and its four levels to 5 V")
+    claim(instrument.get("pitch") == cv.get("pitch") == 5.0,
+          "both LV2 plug-ins' Pitch defaults to 5 V")
+    return {"LV2_PITCH_DEFAULT_HZ": number(pitch_hz(5.0), 0)}
+
+
 # ---------------------------------------------------------------------------------------------
 # Aliasing, DC and the choice of a shape
 
@@ -1123,7 +1150,8 @@ def measure(fourwave, scratch, module, examples, root, tests):
                  level_rate_facts(render), modulation_facts(render), active_facts(render),
                  active_switch_facts(render), voice,
                  settings_facts(tests), default_facts(render, module),
-                 host_default_facts(render, root), alias_facts(analysis(fourwave, scratch))):
+                 host_default_facts(render, root), lv2_default_facts(fourwave),
+                 alias_facts(analysis(fourwave, scratch))):
         overlap = set(facts) & set(part)
         claim(not overlap, f"facts named twice: {overlap}")
         facts.update(part)
