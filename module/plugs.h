@@ -154,8 +154,7 @@ inline constexpr PlugInfo kPlugs[] = {
                      "Gate: 0 V silences the outputs and lets the oscillator rest"),
     plug_rows::setting(FM_MODE_SETTING, "fm", "Audio Rate Frequency Modulation", "0",
                        "Disable=0,Enable=1,Half=2", kFmModeChoices,
-                       "Pitch followed at every sample (Enable) or every second (Half), not once "
-                       "per block"),
+                       "Pitch followed at the audio rate, or at half of it, not once per block"),
     plug_rows::setting(PM_MODE_SETTING, "pm", "Phase Modulation", "0", "Disable,Enable",
                        kPmModeChoices, "The waveform's phase shifted by Phase times Phase Mod"),
     plug_rows::setting(SHAPE_SETTING, "shape", "Shape", "1",
@@ -166,8 +165,8 @@ inline constexpr PlugInfo kPlugs[] = {
     plug_rows::output(PULSE_OUTPUT, "pulse", "Pulse Out", "The pulse, as wide as Width says"),
     plug_rows::output(TRIANGLE_OUTPUT, "triangle", "Triangle Out", "The triangle"),
     plug_rows::setting(FREQ_SCALE_SETTING, "freq-scale", "Freq Scale", "0",
-                       "1 Volt/Octave,1 Volt/kHz", kFreqScaleChoices, "How Pitch is read",
-                       PLUG_DIRECTION_SETTING),
+                       "1 Volt/Octave,1 Volt/kHz", kFreqScaleChoices,
+                       "How Pitch is read: 1 V per octave or 1 V per kHz", PLUG_DIRECTION_SETTING),
 };
 
 // The order in which our hosts present the plugs: the settings, the inputs, the outputs. It is

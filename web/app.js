@@ -2,15 +2,12 @@
 // patch (the fourwave CLI's JSON), runs the module in an AudioWorklet, and draws the scope and
 // the spectrum from the samples the worklet produced.
 import { Engine, OUTPUT_NAMES } from './wasm.js';
-import { INPUTS, CHOICES } from './patch.js';
 import { powerSpectrum, measureTone, ANALYSIS_FRAMES, ANALYSIS_SETTLE_FRAMES } from './analysis.js';
 
 const $ = (id) => document.getElementById(id);
 const COLORS = ['--ramp', '--saw', '--pulse', '--triangle'].map((v) => getComputedStyle(document.documentElement).getPropertyValue(v).trim());
 const LABELS = ['Ramp', 'Saw', 'Pulse', 'Triangle'];
-const SETTINGS = [
-  ['shape', 'Shape'], ['fm', 'Audio Rate Frequency Modulation'], ['pm', 'Phase Modulation'], ['freq-scale', 'Freq Scale'],
-];
+const VOLTS_STEP = 0.01;
 const HISTORY = ANALYSIS_FRAMES;
 const SPECTRUM_FRAMES = 8192;
 const NOTE_KEYS = 'awsedftgyhujk';
@@ -27,7 +24,7 @@ const SIGNAL_SUGGESTIONS = {
 };
 
 const state = {
-  wasm: null, module: null, engine: null, defaults: {},
+  wasm: null, module: null, engine: null, defaults: {}, settings: [], inputs: [],
   patch: {}, context: null, node: null, rate: 48000,
   history: [0, 1, 2, 3].map(() => new Float32Array(HISTORY)), written: 0,
   asleep: false, sleepRequests: 0, processCalls: 0, limited: 0, peak: 0,
@@ -97,44 +94,44 @@ function value(key) { return state.patch[key] ?? state.defaults[key]; }
 
 function buildControls() {
   const settings = $('settings');
-  for (const [key, label] of SETTINGS) {
+  for (const { key, name, choices } of state.settings) {
     const wrapper = document.createElement('label');
-    wrapper.textContent = label;
+    wrapper.textContent = name;
     const select = document.createElement('select');
     select.id = `setting-${key}`;
-    for (const [name, text] of CHOICES[key]) select.add(new Option(text, name));
+    for (const choice of choices) select.add(new Option(choice.label, choice.key));
     select.addEventListener('change', () => { state.patch[key] = select.value; patchChanged(); });
     wrapper.append(select);
     settings.append(wrapper);
   }
   const body = $('inputs');
-  for (const input of INPUTS) {
+  for (const input of state.inputs) {
     const row = body.insertRow();
     const name = row.insertCell();
     const labelled = document.createElement('label');
     labelled.htmlFor = `volts-${input.key}`;
-    labelled.textContent = input.label;
+    labelled.textContent = input.name;
     const range = document.createElement('span');
     range.className = 'range';
-    range.textContent = `${input.min} to ${input.max} V`;
+    range.textContent = `${input.minimum} to ${input.maximum} ${input.unit}`;
     name.append(labelled, range);
     name.title = input.help;
 
     const volts = row.insertCell();
     volts.className = 'volts';
     const slider = document.createElement('input');
-    Object.assign(slider, { type: 'range', min: input.min, max: input.max, step: input.step, id: `slider-${input.key}` });
-    slider.setAttribute('aria-label', `${input.label} in volts`);
+    Object.assign(slider, { type: 'range', min: input.minimum, max: input.maximum, step: VOLTS_STEP, id: `slider-${input.key}` });
+    slider.setAttribute('aria-label', `${input.name} in volts`);
     slider.tabIndex = -1; // the number field is the keyboard's way in; arrows work on it too
     const number = document.createElement('input');
-    Object.assign(number, { type: 'number', step: input.step, id: `volts-${input.key}` });
+    Object.assign(number, { type: 'number', step: VOLTS_STEP, id: `volts-${input.key}` });
     number.setAttribute('aria-describedby', `signal-${input.key}`);
     volts.append(slider, number);
 
     const signalCell = row.insertCell();
     const signal = document.createElement('input');
     Object.assign(signal, { type: 'text', id: `signal-${input.key}`, className: 'signal', placeholder: 'constant', spellcheck: false });
-    signal.setAttribute('aria-label', `${input.label} as a signal`);
+    signal.setAttribute('aria-label', `${input.name} as a signal`);
     // A few signals to start from, offered as the field's suggestions.
     const suggestions = document.createElement('datalist');
     suggestions.id = `signals-${input.key}`;
@@ -160,7 +157,7 @@ function buildControls() {
       const text = signal.value.trim();
       if (text === '') { setVolts(Number(number.value)); return; }
       try {
-        state.engine.checkSetting(input.key, text, input.label);
+        state.engine.checkSetting(input.key, text, input.name);
         signal.classList.remove('invalid');
         state.patch[input.key] = text;
         patchChanged();
@@ -195,8 +192,8 @@ function buildControls() {
 }
 
 function refreshControls() {
-  for (const [key] of SETTINGS) $(`setting-${key}`).value = value(key);
-  for (const input of INPUTS) {
+  for (const { key } of state.settings) $(`setting-${key}`).value = value(key);
+  for (const input of state.inputs) {
     const v = value(input.key);
     const constant = typeof v === 'number' ? v : state.engine.number(String(v));
     $(`signal-${input.key}`).value = constant === null ? String(v) : '';
@@ -581,6 +578,9 @@ async function main() {
   state.engine = new Engine(state.module);
   state.defaults = JSON.parse(state.engine.defaultPatch());
   delete state.defaults.comment;
+  const plugs = state.engine.plugTable();
+  state.settings = plugs.filter((p) => p.kind === 'setting');
+  state.inputs = plugs.filter((p) => p.kind === 'input');
   state.engine.open('{}');
   $('module-name').textContent = `${state.engine.moduleName()}: four-waveform oscillator, compiled to WebAssembly`;
   $('about').textContent = state.engine.aboutText();

@@ -243,11 +243,7 @@ export class Engine {
   }
   failure() { return this.string(this.x.fw_failure()); }
 
-  // The plugs as the instance describes them.
-  plugs() {
-    return this.string(this.x.fw_plugs()).split('\n').filter((l) => l !== '').map((line, plug) => {
-      const [name, direction, datatype, defaultText, listText] = line.split('|');
-      return { plug, name, direction: Number(direction), datatype: Number(datatype), defaultText, listText };
-    });
-  }
+  // The module's plug table (engine/patch.h's plugTableJson), in panel order: number, key, name,
+  // kind, unit, range, the module's default, the built-in patch's value, choices, help.
+  plugTable() { return JSON.parse(this.string(this.x.fw_plug_table())); }
 }
