@@ -17,7 +17,6 @@
 #include <type_traits>
 
 #include "sdk/abi.h"
-#include "sdk/host_scale.h"
 
 namespace fourwave {
 

@@ -25,7 +25,7 @@
 
 #include "host/host.h"
 #include "module/plugs.h"
-#include "support/session.h"
+#include "testkit/session.h"
 
 using namespace fourwave;
 
