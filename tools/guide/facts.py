@@ -26,8 +26,8 @@ OUTPUTS = ["ramp", "saw", "pulse", "triangle"]
 BANDS = {"perfect2": (4.5, 7.5), "bright": (5.5, 8.0), "medium": (5.5, 8.0), "dark": (6.0, 8.5)}
 # The peak of Triangle Out per volt of Triangle Level, as the guide states it.
 TRIANGLE_PEAK = {"perfect": 0.5, "perfect2": 0.45, "bright": 0.46, "medium": 0.46, "dark": 0.46}
-SHAPE_NAMES = {"perfect": "Perfect", "perfect2": "Perfect 2", "bright": "Bright",
-               "medium": "Medium", "dark": "Dark"}
+# The shapes' labels by key, in choice order: measure() fills them from the plug table.
+SHAPE_NAMES = {}
 
 
 class ClaimFailed(Exception):
@@ -1140,6 +1140,8 @@ def settings_facts(tests):
 
 def measure(fourwave, scratch, module, examples, root, tests):
     """{placeholder name: text}, and the renders and the first voice that the pictures need."""
+    shape = next(plug for plug in module["plugs"] if plug["key"] == "shape")
+    SHAPE_NAMES.update(zip(shape["choiceKeys"], shape["choices"]))
     render = Renderer(fourwave, scratch)
     voice, voice_render = voice_facts(render)
     facts = {}
