@@ -1,6 +1,6 @@
-// The LV2 plug-ins' ports, one table for the wrapper (fourwave_lv2.cpp), the program that
-// writes the bundle's Turtle (make_ttl.cpp) and our lilv test host, so that they cannot
-// disagree.
+// The LV2 plug-ins' ports, made from the module's plug table (module/plugs.h) for the wrapper
+// (fourwave_lv2.cpp), the program that writes the bundle's Turtle (make_ttl.cpp) and our lilv
+// test host, so that they cannot disagree.
 //
 // The bundle holds two plug-ins on one module:
 //   - the instrument, for DAWs: the four settings, the twelve inputs as controls in volts, a
@@ -9,7 +9,8 @@
 //   - the modular plug-in, for hosts that patch CV: the four settings, the twelve controls, the
 //     same twelve as CV inputs on the module's scale (1.0 = 10 V) added to their controls, and
 //     the four waveforms.
-// The inputs are in the order of the fourwave CLI's options.
+// The settings, inputs and outputs are in the plug table's panel order, as the fourwave CLI's
+// options are.
 #pragma once
 
 #include <stdint.h>

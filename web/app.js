@@ -1,4 +1,4 @@
-// The page: builds the controls from the module's plugs and the CLI's patch keys, keeps the
+// The page: builds the controls from the module's plug table (through the wasm module), keeps the
 // patch (the fourwave CLI's JSON), runs the module in an AudioWorklet, and draws the scope and
 // the spectrum from the samples the worklet produced.
 import { Engine, OUTPUT_NAMES } from './wasm.js';
