@@ -98,31 +98,37 @@ inline constexpr Choice kFreqScaleChoices[] = {{"oct", "1 Volt/Octave"}, {"khz",
 
 namespace plug_rows {
 
+constexpr PlugInfo row(Plug plug, const char *key, const char *name, int32_t direction,
+                       int32_t datatype, const char *defaultText, const char *help) {
+    PlugInfo info{};
+    info.plug = plug;
+    info.key = key;
+    info.name = name;
+    info.direction = direction;
+    info.datatype = datatype;
+    info.defaultText = defaultText;
+    info.help = help;
+    return info;
+}
 constexpr PlugInfo input(Plug plug, const char *key, const char *name, const char *defaultText,
                          float minimum, float maximum, const char *help) {
-    return {plug,     key,         name,    PLUG_DIRECTION_INPUT,
-            DT_AUDIO, defaultText, nullptr, minimum,
-            maximum,  nullptr,     0,       help};
+    PlugInfo info = row(plug, key, name, PLUG_DIRECTION_INPUT, DT_AUDIO, defaultText, help);
+    info.minimum = minimum;
+    info.maximum = maximum;
+    return info;
 }
 constexpr PlugInfo output(Plug plug, const char *key, const char *name, const char *help) {
-    return {plug, key, name, PLUG_DIRECTION_OUTPUT, DT_AUDIO, "0", nullptr, 0, 0, nullptr, 0, help};
+    return row(plug, key, name, PLUG_DIRECTION_OUTPUT, DT_AUDIO, "0", help);
 }
 template <size_t N>
 constexpr PlugInfo setting(Plug plug, const char *key, const char *name, const char *defaultText,
                            const char *listText, const Choice (&choices)[N], const char *help,
                            int32_t direction = PLUG_DIRECTION_INPUT) {
-    return {plug,
-            key,
-            name,
-            direction,
-            DT_ENUM,
-            defaultText,
-            listText,
-            0,
-            0,
-            choices,
-            static_cast<int32_t>(N),
-            help};
+    PlugInfo info = row(plug, key, name, direction, DT_ENUM, defaultText, help);
+    info.listText = listText;
+    info.choices = choices;
+    info.choiceCount = static_cast<int32_t>(N);
+    return info;
 }
 
 } // namespace plug_rows

@@ -1,12 +1,14 @@
 // The page: builds the controls from the module's plug table (through the wasm module), keeps the
 // patch (the fourwave CLI's JSON), runs the module in an AudioWorklet, and draws the scope and
 // the spectrum from the samples the worklet produced.
-import { Engine, OUTPUT_NAMES } from './wasm.js';
+import { Engine } from './wasm.js';
 import { powerSpectrum, measureTone, ANALYSIS_FRAMES, ANALYSIS_SETTLE_FRAMES } from './analysis.js';
 
 const $ = (id) => document.getElementById(id);
-const COLORS = ['--ramp', '--saw', '--pulse', '--triangle'].map((v) => getComputedStyle(document.documentElement).getPropertyValue(v).trim());
-const LABELS = ['Ramp', 'Saw', 'Pulse', 'Triangle'];
+// Each output's colour, the style sheet's --ramp, --saw, ... by the output's key.
+const colorOf = (output) => getComputedStyle(document.documentElement).getPropertyValue(`--${output.key}`).trim();
+// Saw Out alone is heard at first.
+const FIRST_HEARD = 'saw';
 const VOLTS_STEP = 0.01;
 const HISTORY = ANALYSIS_FRAMES;
 const SPECTRUM_FRAMES = 8192;
@@ -24,7 +26,7 @@ const SIGNAL_SUGGESTIONS = {
 };
 
 const state = {
-  wasm: null, module: null, engine: null, defaults: {}, settings: [], inputs: [],
+  wasm: null, module: null, engine: null, defaults: {}, settings: [], inputs: [], outputs: [], colors: [],
   patch: {}, context: null, node: null, rate: 48000,
   history: [0, 1, 2, 3].map(() => new Float32Array(HISTORY)), written: 0,
   asleep: false, sleepRequests: 0, processCalls: 0, limited: 0, peak: 0,
@@ -168,15 +170,15 @@ function buildControls() {
     });
   }
   const outputs = $('output-choices');
-  LABELS.forEach((label, c) => {
+  state.outputs.forEach((output, c) => {
     const item = document.createElement('label');
     const box = document.createElement('input');
-    Object.assign(box, { type: 'checkbox', id: `hear-${OUTPUT_NAMES[c]}`, checked: c === 1 });
+    Object.assign(box, { type: 'checkbox', id: `hear-${output.key}`, checked: output.key === FIRST_HEARD });
     box.addEventListener('change', sendMix);
     const swatch = document.createElement('span');
     swatch.className = 'swatch';
-    swatch.style.background = COLORS[c];
-    item.append(box, swatch, `${label} Out`);
+    swatch.style.background = state.colors[c];
+    item.append(box, swatch, output.name);
     outputs.append(item);
   });
   $('master').addEventListener('input', () => { $('master-value').textContent = `${$('master').value} dB`; sendMix(); });
@@ -210,7 +212,7 @@ function refreshControls() {
 
 function sendMix() {
   if (!state.node) return;
-  const gains = OUTPUT_NAMES.map((name) => ($(`hear-${name}`).checked ? 1 : 0));
+  const gains = state.outputs.map((output) => ($(`hear-${output.key}`).checked ? 1 : 0));
   const master = 10 ** (Number($('master').value) / 20);
   state.node.port.postMessage({ type: 'mix', gains, master });
 }
@@ -423,7 +425,7 @@ function drawScope() {
   const at = triggerIndex(span);
   for (let c = 0; c < 4; ++c) {
     const h = state.history[c];
-    g.strokeStyle = COLORS[c];
+    g.strokeStyle = state.colors[c];
     g.beginPath();
     for (let x = 0; x < width; ++x) {
       const i = at + Math.floor((x / width) * span);
@@ -458,7 +460,7 @@ function drawSpectrum() {
     const db = new Float32Array(power.length);
     for (let k = 0; k < power.length; ++k) db[k] = 10 * Math.log10(power[k] / (norm * norm) + 1e-20);
     state.spectra[c] = db;
-    g.strokeStyle = COLORS[c];
+    g.strokeStyle = state.colors[c];
     g.globalAlpha = 0.85;
     g.beginPath();
     let started = false;
@@ -487,7 +489,7 @@ function updateAlias(now) {
   const body = $('alias');
   // A measurement of a steady tone: the whole window after the last change of the patch.
   const filled = state.written - state.changedAt >= ANALYSIS_FRAMES + ANALYSIS_SETTLE_FRAMES;
-  const rows = LABELS.map((label, c) => {
+  const rows = state.outputs.map((output, c) => {
     let text = 'needs a steady Pitch', dc = '';
     if (hz && !filled) { text = 'measuring...'; state.alias[c] = null; }
     else if (hz && state.asleep) text = 'asleep';
@@ -497,7 +499,7 @@ function updateAlias(now) {
       text = m.silent ? 'silent' : `${m.aliasToSignalDb.toFixed(1)} dB`;
       dc = `${(Math.abs(m.dcVolts) < 0.0005 ? 0 : m.dcVolts).toFixed(3)} V`;
     }
-    return `<tr><td><span class="swatch" style="background:${COLORS[c]}"></span>${label}</td><td>${text}</td><td>${dc}</td></tr>`;
+    return `<tr><td><span class="swatch" style="background:${state.colors[c]}"></span>${output.name}</td><td>${text}</td><td>${dc}</td></tr>`;
   });
   body.innerHTML = rows.join('');
 }
@@ -581,6 +583,8 @@ async function main() {
   const plugs = state.engine.plugTable();
   state.settings = plugs.filter((p) => p.kind === 'setting');
   state.inputs = plugs.filter((p) => p.kind === 'input');
+  state.outputs = plugs.filter((p) => p.kind === 'output');
+  state.colors = state.outputs.map(colorOf);
   state.engine.open('{}');
   $('module-name').textContent = `${state.engine.moduleName()}: four-waveform oscillator, compiled to WebAssembly`;
   $('about').textContent = state.engine.aboutText();

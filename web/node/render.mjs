@@ -10,7 +10,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-import { Engine, OUTPUT_NAMES, PatchError } from '../wasm.js';
+import { Engine, PatchError } from '../wasm.js';
 import { encodeWav } from './wav.js';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -140,7 +140,7 @@ function main() {
   }
   const seconds = Number(process.hrtime.bigint() - started) / 1e9;
   if (options.split) {
-    OUTPUT_NAMES.forEach((name, c) => writeAtomically(splitPath(options.output, name), encodeWav([channels[c]], rate)));
+    engine.outputs().forEach((output, c) => writeAtomically(splitPath(options.output, output.key), encodeWav([channels[c]], rate)));
   } else {
     writeAtomically(options.output, encodeWav(channels, rate));
   }
