@@ -49,8 +49,9 @@ bool Driver::runBlock(int32_t count) {
         previousPitch_ = pitch_[j];
     }
     runSpan(begin, count);
+    if (!failure_.empty()) return false;
     frame_ += count;
-    return failure_.empty();
+    return true;
 }
 
 // One process call over [begin, end) of the host's buffers, or the held outputs while the

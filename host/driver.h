@@ -71,7 +71,7 @@ public:
     void playNotes(NotePlayer &notes, Events &events, int64_t from, int32_t count, float *gain);
 
     bool asleep() const { return asleep_; }
-    int64_t frame() const { return frame_; } // frames run since start()
+    int64_t frame() const { return frame_; } // frames run since start(), whole blocks
     int64_t processCalls() const { return processCalls_; }
     const std::string &failure() const { return failure_; }
     // Keeps the frame at which the instance fell asleep (the end of the call), each time.
