@@ -27,6 +27,7 @@
 #include "engine/plugin.h"
 #include "engine/runner.h"
 #include "errors.h"
+#include "sdk/host_scale.h"
 #include "wav_file.h"
 
 using namespace fourwave;
@@ -62,6 +63,12 @@ struct RenderOptions {
     std::map<std::string, CLI::Option *> options;
 };
 
+struct PlugsOptions {
+    bool json = false;
+    std::string pluginPath;
+    CLI::Option *pluginOption = nullptr;
+};
+
 struct AnalyzeOptions {
     std::string shapes = "perfect,perfect2,bright,medium,dark";
     std::string pitches = "2,5,7,8,9";
@@ -71,17 +78,43 @@ struct AnalyzeOptions {
     CLI::Option *pluginOption = nullptr;
 };
 
-// The settings' options: key, value name, help.
-const char *const kSettingsHelp[][3] = {
-    {"shape", "NAME", "perfect, perfect2 (default), bright, medium or dark"},
-    {"freq-scale", "oct|khz", "Pitch as 1 V/octave (5 V = 440 Hz; default) or 1 V/kHz"},
-    {"fm", "off|on|half", "Follow Pitch at audio rate (on) or every second sample (half)"},
-    {"pm", "off|on", "Phase modulation by --phase times --phase-mod"},
+// The render's own options, beside the plugs': key, value name, help.
+const char *const kRenderSettingsHelp[][3] = {
     {"rate", "HZ", "Sample rate (default 48000)"},
     {"block", "N|random", "Frames per process call, 1-4096 (default 64); random: 1-1024"},
     {"seed", "N", "Seed of the random block sizes (default 1)"},
     {"seconds", "S", "Length of the render (default 2)"},
 };
+
+// "-10", "0.5": a number of the plug table as the help writes it.
+std::string shortNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// "off|on|half": a setting's value name in the help.
+std::string choiceAlternatives(Plug setting) {
+    const PlugInfo &info = plugInfo(setting);
+    std::string names;
+    for (int32_t c = 0; c < info.choiceCount; ++c)
+        names += std::string(c == 0 ? "" : "|") + info.choices[c].key;
+    return names;
+}
+
+// A plug's option help: its line in the plug table, then its range and the built-in patch's
+// value.
+std::string plugOptionHelp(Plug plug, const Patch &defaults) {
+    const PlugInfo &info = plugInfo(plug);
+    if (kindOf(info) == PlugKind::Setting) {
+        for (const PatchSetting &setting : kPatchSettings)
+            if (setting.plug == plug)
+                return std::string(info.help) + " [default " +
+                       choiceKey(plug, defaults.*setting.choice) + "]";
+    }
+    return std::string(info.help) + " [" + shortNumber(info.minimum) + " to " +
+           shortNumber(info.maximum) + " V, default " + defaults.input(plug).text() + "]";
+}
 
 std::string splitPath(const std::string &path, const char *outputName) {
     const size_t slash = path.rfind('/');
@@ -198,9 +231,9 @@ int runRender(const RenderOptions &options, bool pluginGiven) {
 
     std::vector<std::unique_ptr<WavWriter>> writers;
     if (options.split) {
-        for (const char *name : kOutputNames)
-            writers.push_back(std::make_unique<WavWriter>(splitPath(options.outputPath, name), 1,
-                                                          patch.sampleRateHz));
+        for (int c = 0; c < kOutputCount; ++c)
+            writers.push_back(std::make_unique<WavWriter>(
+                splitPath(options.outputPath, outputName(c)), 1, patch.sampleRateHz));
     } else {
         writers.push_back(
             std::make_unique<WavWriter>(options.outputPath, kOutputCount, patch.sampleRateHz));
@@ -267,9 +300,9 @@ int runAnalyze(const AnalyzeOptions &options) {
     std::vector<int16_t> shapes;
     for (const std::string &name : splitList(options.shapes)) {
         int16_t shape = 0;
-        if (!parseShape(name, &shape))
-            throw UsageError("option --shapes: '" + name +
-                             "' is not one of perfect, perfect2, bright, medium, dark");
+        if (!parseChoice(SHAPE_SETTING, name, &shape))
+            throw UsageError("option --shapes: '" + name + "' is not one of " +
+                             choiceList(SHAPE_SETTING));
         shapes.push_back(shape);
     }
     std::vector<double> pitches;
@@ -301,7 +334,7 @@ int runAnalyze(const AnalyzeOptions &options) {
         for (const double volts : pitches) {
             Patch patch = base;
             patch.shape = shape;
-            patch.inputs[0] = Signal::constant(volts);
+            patch.input(PITCH_INPUT) = Signal::constant(volts);
             std::vector<float> channels[kOutputCount];
             const BlockSink collect = [&](const float *const block[kOutputCount], int32_t count) {
                 for (int c = 0; c < kOutputCount; ++c)
@@ -331,7 +364,7 @@ int runAnalyze(const AnalyzeOptions &options) {
             for (int c = 0; c < kOutputCount; ++c) {
                 char row[160];
                 std::snprintf(row, sizeof row, "%s,%g,%.4f,%s,%s,%.6f\n", shapeName(shape), volts,
-                              hz, kOutputNames[c],
+                              hz, outputName(c),
                               m[c].silent ? "" : std::to_string(m[c].aliasToSignalDb).c_str(),
                               m[c].dcVolts);
                 csv << row;
@@ -340,6 +373,45 @@ int runAnalyze(const AnalyzeOptions &options) {
     }
     std::fflush(stdout);
     if (!options.csvPath.empty()) writeTextAtomically(options.csvPath, csv.str());
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// plugs
+
+int runPlugs(const PlugsOptions &options) {
+    const std::unique_ptr<host::PluginLibrary> library =
+        pluginFrom(options.pluginPath, options.pluginOption->count() > 0);
+    ModuleProperties properties = {};
+    library->entries().getModuleProperties(0, &properties); // loadPlugin checked that it answers
+    if (options.json) {
+        const nlohmann::json module = {
+            {"name", properties.name},
+            {"about", properties.about != nullptr ? properties.about : ""},
+            {"plugs", plugTableJson()}};
+        std::printf("%s\n", module.dump(2).c_str());
+        return 0;
+    }
+    std::printf("%s: %d plugs, as a host lists them\n", properties.name,
+                static_cast<int>(NUM_PLUGS));
+    for (const Plug plug : kPanelOrder) {
+        const PlugInfo &info = plugInfo(plug);
+        std::string values;
+        switch (kindOf(info)) {
+        case PlugKind::Setting:
+            for (int32_t c = 0; c < info.choiceCount; ++c)
+                values += std::string(c == 0 ? "" : ", ") + info.choices[c].key +
+                          (c == defaultChoice(plug) ? " (default)" : "");
+            break;
+        case PlugKind::Input:
+            values = shortNumber(info.minimum) + " to " + shortNumber(info.maximum) +
+                     " V, default " + info.defaultText + " V";
+            break;
+        case PlugKind::Output: values = "output"; break;
+        }
+        std::printf("%3d  %-15s %-32s %s\n     %s\n", static_cast<int>(plug), info.key, info.name,
+                    values.c_str(), info.help);
+    }
     return 0;
 }
 
@@ -353,7 +425,8 @@ int main(int argc, char **argv) {
     app.set_version_flag("--version", kVersion);
     app.require_subcommand(1);
     app.get_formatter()->column_width(30);
-    app.footer("Run 'fourwave render --help' or 'fourwave analyze --help' for their options.\n\n"
+    app.footer("Run 'fourwave render --help', 'fourwave analyze --help' or 'fourwave plugs --help' "
+               "for their\noptions.\n\n"
                "Examples:\n"
                "  fourwave render -o out/a440.wav --pitch 5          440 Hz, shape Perfect 2\n"
                "  fourwave render examples/hard-sync.json -o out/sync.wav\n"
@@ -371,17 +444,28 @@ int main(int argc, char **argv) {
                      "Patch file: JSON, keys as the long options (default: the "
                      "built-in patch)")
         ->type_name("PATCH.json");
-    for (const auto &[key, valueName, help] : kSettingsHelp)
+    const Patch defaults = defaultPatch();
+    for (const Plug setting : kPanelSettings) {
+        const std::string key = plugInfo(setting).key;
+        render.options[key] =
+            renderCommand
+                ->add_option("--" + key, render.values[key], plugOptionHelp(setting, defaults))
+                ->type_name(choiceAlternatives(setting))
+                ->group("Settings");
+    }
+    for (const auto &[key, valueName, help] : kRenderSettingsHelp)
         render.options[key] =
             renderCommand->add_option(std::string("--") + key, render.values[key], help)
                 ->type_name(valueName)
                 ->group("Settings");
-    for (const InputKey &input : kInputKeys)
-        render.options[input.key] =
+    for (const Plug input : kPatchInputs) {
+        const std::string key = plugInfo(input).key;
+        render.options[key] =
             renderCommand
-                ->add_option(std::string("--") + input.key, render.values[input.key], input.help)
+                ->add_option("--" + key, render.values[key], plugOptionHelp(input, defaults))
                 ->type_name("SIGNAL")
                 ->group("Inputs (volts, or a SIGNAL)");
+    }
     renderCommand
         ->add_option("-o,--output", render.outputPath, "WAV file to write (whole, or not at all)")
         ->required()
@@ -410,10 +494,9 @@ int main(int argc, char **argv) {
                     "of each period\n"
                     "  gate:T0-T1[,...]     10 V between the times (seconds), 0 V elsewhere\n"
                     "Write a value that starts with '-' as --pitch=-2:2.\n\n"
-                    "The built-in patch: Pitch 2:9 for 2 s, shape perfect2, 48000 Hz, blocks of "
-                    "64, the four levels\nand Width at 5 V, Phase Mod 5 V, Active 10 V, other "
-                    "inputs 0 V. A patch file and then the\noptions override it. Levels beyond "
-                    "+-20 V and widths outside 0-10 V are passed on: the module\nlimits them.\n\n"
+                    "The defaults above make the built-in patch; a patch file and then the "
+                    "options override it.\nValues outside the ranges are passed on: the module "
+                    "limits levels beyond +-20 V and\nwidths outside 0-10 V.\n\n"
                     "Active: like a host, the tool sends the module a plug-state event at the "
                     "start and at every\nstep of a gate, square or pulse on Active. At 0 V the "
                     "module winds down for one block and\nasks to sleep; it is then no longer "
@@ -456,8 +539,24 @@ int main(int argc, char **argv) {
         "  fourwave analyze --shapes perfect,dark --pitches 6,8 --csv out/alias.csv\n"
         "  /usr/bin/python3 tools/plot.py out/alias.csv -o out/alias.png");
 
+    // --- plugs ----------------------------------------------------------------------------
+    PlugsOptions plugs;
+    CLI::App *plugsCommand = app.add_subcommand(
+        "plugs", "List the module's plugs: number, key, name, range, default, what each does");
+    plugsCommand->add_flag("--json", plugs.json,
+                           "As JSON, with the plug-in's name and about text (the guide's input)");
+    plugs.pluginOption = plugsCommand
+                             ->add_option("--plugin", plugs.pluginPath,
+                                          "Plug-in library (default: fourwave_sse.so beside this "
+                                          "program)")
+                             ->type_name("PATH");
+    plugsCommand->footer("The keys are the options of 'fourwave render' and the keys of a patch "
+                         "file; the defaults\nare the module's own, which a host gives an "
+                         "unconnected input (the built-in patch sets\nsome otherwise: see "
+                         "'fourwave render --help').");
+
     // A value given twice counts as its last, as in most command lines.
-    for (CLI::App *command : {renderCommand, analyzeCommand})
+    for (CLI::App *command : {renderCommand, analyzeCommand, plugsCommand})
         for (CLI::Option *option : command->get_options())
             if (option->get_expected_min() == 1 && option->get_expected_max() == 1)
                 option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -479,6 +578,7 @@ int main(int argc, char **argv) {
 
     try {
         if (renderCommand->parsed()) return runRender(render, renderPlugin->count() > 0);
+        if (plugsCommand->parsed()) return runPlugs(plugs);
         return runAnalyze(analyze);
     } catch (const UsageError &e) {
         std::cerr << "fourwave: " << e.what() << "\n";

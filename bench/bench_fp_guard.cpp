@@ -29,7 +29,7 @@
 
 #include "host/host.h"
 #include "module/plugs.h"
-#include "support/routines.h"
+#include "testkit/routines.h"
 
 namespace {
 

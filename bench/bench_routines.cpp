@@ -35,7 +35,7 @@
 #include "module/dsp/core.h"
 #include "module/plugs.h"
 #include "reference_modules.h"
-#include "support/routines.h"
+#include "testkit/routines.h"
 
 namespace fourwave::bench {
 namespace {

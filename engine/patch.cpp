@@ -12,32 +12,6 @@ namespace fourwave::engine {
 
 using nlohmann::json;
 
-const std::vector<std::string> kSettingKeys = {"shape", "freq-scale", "fm",      "pm",
-                                               "rate",  "block",      "seconds", "seed"};
-
-const char *const kDefaultPatchJson = R"({
-  "comment": "Pitch sweep from 2 V to 9 V through Perfect 2's crossfade band",
-  "shape": "perfect2",
-  "freq-scale": "oct",
-  "fm": "off",
-  "pm": "off",
-  "rate": 48000,
-  "block": 64,
-  "seconds": 2,
-  "pitch": "2:9",
-  "width": 5,
-  "ramp-level": 5,
-  "saw-level": 5,
-  "pulse-level": 5,
-  "triangle-level": 5,
-  "sync": 0,
-  "sync-threshold": 0,
-  "sync-advance": 0,
-  "phase": 0,
-  "phase-mod": 5,
-  "active": 10
-})";
-
 namespace {
 
 constexpr int32_t kMinRateHz = 1000;
@@ -49,20 +23,24 @@ constexpr int32_t kMaxBlockFrames = 4096;
 // events does; the module is told this as its block size.
 constexpr int32_t kRandomBlockFrames = 1024;
 
-struct Choice {
-    const char *name;
-    int16_t value;
+// Where the built-in patch departs from the module's own defaults: a sweep from 2 V to 9 V
+// through Perfect 2's crossfade band, every level at 5 V so that all four outputs sound, and
+// Active on.
+struct InputDefault {
+    Plug plug;
+    const char *signal;
 };
+constexpr InputDefault kBuiltInInputs[] = {{PITCH_INPUT, "2:9"},        {RAMP_LEVEL_INPUT, "5"},
+                                           {SAW_LEVEL_INPUT, "5"},      {PULSE_LEVEL_INPUT, "5"},
+                                           {TRIANGLE_LEVEL_INPUT, "5"}, {ACTIVE_INPUT, "10"}};
+constexpr const char *kBuiltInComment =
+    "Pitch sweep from 2 V to 9 V through Perfect 2's crossfade band";
 
-constexpr Choice kShapes[] = {{"perfect", SHAPE_PERFECT},
-                              {"perfect2", SHAPE_PERFECT2},
-                              {"bright", SHAPE_BRIGHT},
-                              {"medium", SHAPE_MEDIUM},
-                              {"dark", SHAPE_DARK}};
-constexpr Choice kFreqScales[] = {{"oct", FREQ_SCALE_VOLT_PER_OCTAVE},
-                                  {"khz", FREQ_SCALE_VOLT_PER_KHZ}};
-constexpr Choice kFmModes[] = {{"off", FM_DISABLE}, {"on", FM_ENABLE}, {"half", FM_HALF}};
-constexpr Choice kPmModes[] = {{"off", PM_DISABLE}, {"on", PM_ENABLE}};
+const char *builtInSignal(Plug plug) {
+    for (const InputDefault &input : kBuiltInInputs)
+        if (input.plug == plug) return input.signal;
+    return plugInfo(plug).defaultText;
+}
 
 // A value as the user wrote it, for messages.
 std::string shown(const json &value) {
@@ -80,21 +58,12 @@ Error textOf(const json &value, const std::string &where, const char *expected, 
     return {};
 }
 
-template <size_t N>
-Error choice(const Choice (&choices)[N], const json &value, const std::string &where,
-             const char *expected, int16_t *chosen) {
+Error choice(Plug setting, const json &value, const std::string &where, int16_t *chosen) {
     std::string text;
-    if (Error error = textOf(value, where, expected, &text)) return error;
-    std::string names;
-    for (const Choice &c : choices) {
-        if (text == c.name) {
-            *chosen = c.value;
-            return {};
-        }
-        names += names.empty() ? "" : ", ";
-        names += c.name;
-    }
-    return Error(where + ": '" + text + "' is not one of " + names);
+    if (Error error = textOf(value, where, choiceList(setting, " or ").c_str(), &text))
+        return error;
+    if (parseChoice(setting, text, chosen)) return {};
+    return Error(where + ": '" + text + "' is not one of " + choiceList(setting));
 }
 
 Error numberOf(const json &value, const std::string &where, double *number) {
@@ -146,25 +115,83 @@ Error checkLength(const Patch &patch, const std::string &where) {
                  (frames < 1 ? "not one frame" : "more frames than a host clock counts"));
 }
 
-const char *shapeName(int16_t shape) {
-    for (const Choice &c : kShapes)
-        if (c.value == shape) return c.name;
-    return "dark";
+const std::vector<std::string> kSettingKeys = [] {
+    std::vector<std::string> keys;
+    for (const PatchSetting &setting : kPatchSettings) keys.push_back(plugInfo(setting.plug).key);
+    for (const char *key : {"rate", "block", "seconds", "seed"}) keys.push_back(key);
+    return keys;
+}();
+
+const char *choiceKey(Plug setting, int16_t choice) {
+    const PlugInfo &info = plugInfo(setting);
+    return choice >= 0 && choice < info.choiceCount ? info.choices[choice].key : "";
 }
 
-bool parseShape(const std::string &name, int16_t *shape) {
-    for (const Choice &c : kShapes)
-        if (name == c.name) {
-            *shape = c.value;
+const char *shapeName(int16_t shape) {
+    return choiceKey(SHAPE_SETTING,
+                     shape >= SHAPE_PERFECT && shape < SHAPE_DARK ? shape : int16_t{SHAPE_DARK});
+}
+
+std::string choiceList(Plug setting, const char *lastSeparator) {
+    const PlugInfo &info = plugInfo(setting);
+    std::string list;
+    for (int32_t c = 0; c < info.choiceCount; ++c)
+        list += std::string(c == 0                     ? ""
+                            : c + 1 < info.choiceCount ? ", "
+                                                       : lastSeparator) +
+                info.choices[c].key;
+    return list;
+}
+
+bool parseChoice(Plug setting, const std::string &key, int16_t *choice) {
+    const PlugInfo &info = plugInfo(setting);
+    for (int32_t c = 0; c < info.choiceCount; ++c)
+        if (key == info.choices[c].key) {
+            *choice = static_cast<int16_t>(c);
             return true;
         }
     return false;
 }
 
+nlohmann::json plugTableJson() {
+    const Patch defaults = defaultPatch();
+    json plugs = json::array();
+    for (const Plug plug : kPanelOrder) {
+        const PlugInfo &info = plugInfo(plug);
+        const PlugKind kind = kindOf(info);
+        json row = {{"number", plug},
+                    {"key", info.key},
+                    {"name", info.name},
+                    {"kind", kind == PlugKind::Input    ? "input"
+                             : kind == PlugKind::Output ? "output"
+                                                        : "setting"},
+                    {"default", info.defaultText},
+                    {"help", info.help}};
+        if (const char *unit = unitOf(info)) row["unit"] = unit;
+        if (kind == PlugKind::Input) {
+            row["minimum"] = info.minimum;
+            row["maximum"] = info.maximum;
+            row["patchDefault"] = defaults.input(plug).text();
+        }
+        if (kind == PlugKind::Setting) {
+            json choices = json::array();
+            for (int32_t c = 0; c < info.choiceCount; ++c)
+                choices.push_back({{"key", info.choices[c].key}, {"label", info.choices[c].label}});
+            row["choices"] = choices;
+            row["listText"] = info.listText;
+            for (const PatchSetting &setting : kPatchSettings)
+                if (setting.plug == plug)
+                    row["patchDefault"] = choiceKey(plug, defaults.*setting.choice);
+        }
+        plugs.push_back(row);
+    }
+    return plugs;
+}
+
 Error applySetting(Patch &patch, const std::string &key, const json &value,
                    const std::string &where) {
-    for (size_t i = 0; i < kInputKeys.size(); ++i) {
-        if (key != kInputKeys[i].key) continue;
+    for (size_t i = 0; i < kPatchInputs.size(); ++i) {
+        if (key != plugInfo(kPatchInputs[i]).key) continue;
         if (value.is_number()) {
             patch.inputs[i] = Signal::constant(value.get<double>());
             return {};
@@ -173,11 +200,9 @@ Error applySetting(Patch &patch, const std::string &key, const json &value,
         if (Error error = textOf(value, where, "volts or a signal", &text)) return error;
         return Signal::parse(text, where, &patch.inputs[i]);
     }
-    if (key == "shape") return choice(kShapes, value, where, "a shape name", &patch.shape);
-    if (key == "freq-scale")
-        return choice(kFreqScales, value, where, "oct or khz", &patch.freqScale);
-    if (key == "fm") return choice(kFmModes, value, where, "off, on or half", &patch.fmMode);
-    if (key == "pm") return choice(kPmModes, value, where, "off or on", &patch.pmMode);
+    for (const PatchSetting &setting : kPatchSettings)
+        if (key == plugInfo(setting.plug).key)
+            return choice(setting.plug, value, where, &(patch.*setting.choice));
     int64_t whole = 0;
     if (key == "rate") {
         if (Error error = wholeNumberOf(value, where, kMinRateHz, kMaxRateHz, " of hertz", &whole))
@@ -212,9 +237,34 @@ Error applySetting(Patch &patch, const std::string &key, const json &value,
 
 Patch defaultPatch() {
     Patch patch;
-    // The built-in text is a valid patch (the CLI's tests render it), so this reads it whole.
-    static_cast<void>(applyPatchJson(patch, kDefaultPatchJson, "the built-in default patch"));
+    // Every built-in signal reads (the CLI's tests render the built-in patch).
+    for (size_t i = 0; i < kPatchInputs.size(); ++i)
+        static_cast<void>(
+            Signal::parse(builtInSignal(kPatchInputs[i]), "the built-in patch", &patch.inputs[i]));
     return patch;
+}
+
+const std::string &defaultPatchJson() {
+    static const std::string text = [] {
+        const Patch patch = defaultPatch();
+        std::ostringstream out;
+        out << "{\n  \"comment\": \"" << kBuiltInComment << "\"";
+        for (const PatchSetting &setting : kPatchSettings)
+            out << ",\n  \"" << plugInfo(setting.plug).key << "\": \""
+                << choiceKey(setting.plug, patch.*setting.choice) << "\"";
+        out << ",\n  \"rate\": " << patch.sampleRateHz << ",\n  \"block\": " << patch.blockFrames
+            << ",\n  \"seconds\": " << patch.seconds;
+        for (size_t i = 0; i < kPatchInputs.size(); ++i) {
+            const std::string &signal = patch.inputs[i].text();
+            double volts = 0.0;
+            const bool number = parseNumber(signal, &volts);
+            out << ",\n  \"" << plugInfo(kPatchInputs[i]).key << "\": " << (number ? "" : "\"")
+                << signal << (number ? "" : "\"");
+        }
+        out << "\n}";
+        return out.str();
+    }();
+    return text;
 }
 
 Error applyPatchJson(Patch &patch, const std::string &text, const std::string &source) {
@@ -235,7 +285,7 @@ Error applyPatchJson(Patch &patch, const std::string &text, const std::string &s
         const std::string where = source + ", key \"" + key + "\"";
         if (key == "comment") continue;
         bool known = false;
-        for (const InputKey &input : kInputKeys) known = known || key == input.key;
+        for (const Plug input : kPatchInputs) known = known || key == plugInfo(input).key;
         for (const std::string &setting : kSettingKeys) known = known || key == setting;
         if (!known) return Error(where + ": unknown key");
         if (Error error = applySetting(patch, key, value, where)) return error;

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <array>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,51 +19,60 @@
 
 namespace fourwave::engine {
 
-// One input of the module as a patch names it.
-struct InputKey {
-    const char *key;  // patch key and long option name
-    int32_t plug;     // module plug number
-    const char *help; // one line for --help
-};
+// The module's inputs in a patch, in panel order (the order of the help): the signal
+// `Patch::inputs[i]` drives the plug `kPatchInputs[i]`, and the plug table gives its key.
+inline constexpr auto kPatchInputs = kPanelInputs;
 
-// In the order the help lists them.
-inline constexpr std::array<InputKey, 12> kInputKeys = {{
-    {"pitch", PITCH_INPUT, "Pitch: 1 V/octave, 5 V = 440 Hz (or 1 V/kHz)"},
-    {"width", WIDTH_INPUT, "Pulse width, 0-10 V (5 V: a square)"},
-    {"ramp-level", RAMP_LEVEL_INPUT, "Ramp Out level, -10-10 V"},
-    {"saw-level", SAW_LEVEL_INPUT, "Saw Out level, -10-10 V"},
-    {"pulse-level", PULSE_LEVEL_INPUT, "Pulse Out level, -10-10 V"},
-    {"triangle-level", TRIANGLE_LEVEL_INPUT, "Triangle Out level, -10-10 V"},
-    {"sync", SYNC_INPUT, "Sync: every rise above 0 V is an edge"},
-    {"sync-threshold", SYNC_THRESHOLD_INPUT, "0 V hard sync, 2-8 V soft sync, 10 V none"},
-    {"sync-advance", SYNC_ADVANCE_INPUT, "Phase after an edge, per 10 V of Sync, -20-20 V"},
-    {"phase", PHASE_INPUT, "Phase modulation signal, 0-10 V (with --pm on)"},
-    {"phase-mod", PHASE_MOD_INPUT, "Phase modulation depth, 0-10 V (with --pm on)"},
-    {"active", ACTIVE_INPUT, "Gate: 0 V silences the module, which then sleeps"},
-}};
+// The index of an input plug in kPatchInputs (and Patch::inputs).
+constexpr size_t inputIndex(Plug plug) {
+    size_t i = 0;
+    while (i + 1 < kPatchInputs.size() && kPatchInputs[i] != plug) ++i;
+    return i;
+}
 
-// The settings' keys: shape, freq-scale, fm, pm, rate, block, seconds, seed.
+// Every key a patch may hold besides the inputs': the four settings' (in panel order), then
+// the render's own: rate, block, seconds, seed.
 extern const std::vector<std::string> kSettingKeys;
 
+// A patch starts with the module's own defaults: its settings' choices here, its inputs at 0 V
+// (defaultPatch() gives them the built-in patch's values).
 struct Patch {
-    int16_t shape = SHAPE_PERFECT2;
-    int16_t freqScale = FREQ_SCALE_VOLT_PER_OCTAVE;
-    int16_t fmMode = FM_DISABLE;
-    int16_t pmMode = PM_DISABLE;
+    int16_t shape = defaultChoice(SHAPE_SETTING);
+    int16_t freqScale = defaultChoice(FREQ_SCALE_SETTING);
+    int16_t fmMode = defaultChoice(FM_MODE_SETTING);
+    int16_t pmMode = defaultChoice(PM_MODE_SETTING);
     int32_t sampleRateHz = 48000;
     int32_t blockFrames = 64;  // the fixed block size, or the largest with randomBlocks
     bool randomBlocks = false; // block sizes drawn from 1 to blockFrames
     uint32_t seed = 1;         // of the random block sizes
     double seconds = 2.0;
-    std::array<Signal, kInputKeys.size()> inputs; // in kInputKeys order
+    std::array<Signal, kPatchInputs.size()> inputs; // in kPatchInputs order
 
     int64_t frames() const;
+    Signal &input(Plug plug) { return inputs[inputIndex(plug)]; }
+    const Signal &input(Plug plug) const { return inputs[inputIndex(plug)]; }
 };
 
-// The built-in default patch: a 2-second Pitch sweep from 2 V to 9 V, shape Perfect 2,
-// 48 kHz, blocks of 64, all four levels and Width at 5 V, Active on (10 V).
+// Which member of a patch holds each setting's choice, in panel order.
+struct PatchSetting {
+    Plug plug;
+    int16_t Patch::*choice;
+};
+inline constexpr PatchSetting kPatchSettings[] = {{SHAPE_SETTING, &Patch::shape},
+                                                  {FREQ_SCALE_SETTING, &Patch::freqScale},
+                                                  {FM_MODE_SETTING, &Patch::fmMode},
+                                                  {PM_MODE_SETTING, &Patch::pmMode}};
+static_assert(std::size(kPatchSettings) == kPanelSettings.size() &&
+              kPatchSettings[0].plug == kPanelSettings[0] &&
+              kPatchSettings[1].plug == kPanelSettings[1] &&
+              kPatchSettings[2].plug == kPanelSettings[2] &&
+              kPatchSettings[3].plug == kPanelSettings[3]);
+
+// The built-in default patch: the module's own defaults, except where the CLI deliberately
+// departs from them (patch.cpp: a Pitch sweep, the four levels up, Active on), so that it
+// sounds at once on all four outputs; and its text, as a patch file would hold it.
 Patch defaultPatch();
-extern const char *const kDefaultPatchJson;
+const std::string &defaultPatchJson();
 
 // Sets `key` from a JSON value (a number or a string). `where` names the place in the error's
 // message ("option --pitch", "patch.json, key \"pitch\"").
@@ -78,9 +88,20 @@ Error applyPatchJson(Patch &patch, const std::string &text, const std::string &s
 // error names `where` ("option --seconds") and the length at the patch's rate.
 Error checkLength(const Patch &patch, const std::string &where);
 
-// Names for messages and tables.
+// A setting's choice as patches name it: its key in the plug table ("perfect2"), or "" for a
+// number outside the table. shapeName names any Shape as the module plays it, so from 4 on it
+// is "dark".
+const char *choiceKey(Plug setting, int16_t choice);
 const char *shapeName(int16_t shape);
-// Parses a shape name (perfect, perfect2, bright, medium, dark); false if it is none.
-bool parseShape(const std::string &name, int16_t *shape);
+// Parses a setting's choice key; false if it is none.
+bool parseChoice(Plug setting, const std::string &key, int16_t *choice);
+// The keys of a setting's choices, separated by ", " and the last by `lastSeparator`.
+std::string choiceList(Plug setting, const char *lastSeparator = ", ");
+
+// The plug table as JSON, for the page and the guide: one object per plug in panel order, with
+// its number, key, name, kind ("input", "output", "setting"), unit, range, the module's default
+// (as the module describes it), the built-in patch's value, the choices (key and label), the
+// list text and the help line.
+nlohmann::json plugTableJson();
 
 } // namespace fourwave::engine

@@ -11,29 +11,6 @@ namespace fourwave::engine {
 
 namespace {
 
-// The plug names this program relies on, by plug number: a library whose plugs differ is not
-// the module this host was written for.
-constexpr const char *kExpectedPlugNames[NUM_PLUGS] = {"Pitch",
-                                                       "Width",
-                                                       "Sync",
-                                                       "Phase",
-                                                       "Phase Mod",
-                                                       "Ramp Level",
-                                                       "Saw Level",
-                                                       "Pulse Level",
-                                                       "Triangle Level",
-                                                       "Sync Threshold",
-                                                       "Sync Advance",
-                                                       "Active",
-                                                       "Audio Rate Frequency Modulation",
-                                                       "Phase Modulation",
-                                                       "Shape",
-                                                       "Ramp Out",
-                                                       "Saw Out",
-                                                       "Pulse Out",
-                                                       "Triangle Out",
-                                                       "Freq Scale"};
-
 bool fileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
 } // namespace
@@ -60,11 +37,14 @@ Error loadPlugin(const std::string &path, const std::string &where,
         const char *name = plug < static_cast<int32_t>(descriptions.size())
                                ? descriptions[static_cast<size_t>(plug)].name
                                : nullptr;
-        if (name == nullptr || std::strcmp(name, kExpectedPlugNames[plug]) != 0)
+        // The names this program relies on are the plug table's: a library whose plugs differ
+        // is not the module this host was written for.
+        const char *expected = kPlugs[plug].name;
+        if (name == nullptr || std::strcmp(name, expected) != 0)
             return Error(where + ": '" + path + "' (" + properties.name +
                          ") is not the four-waveform oscillator: plug " + std::to_string(plug) +
                          " is " + (name != nullptr ? "'" + std::string(name) + "'" : "missing") +
-                         ", not '" + kExpectedPlugNames[plug] + "'");
+                         ", not '" + expected + "'");
     }
     *library = std::move(loaded);
     return {};

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <random>
 
+#include "sdk/host_scale.h"
+
 namespace fourwave::engine {
 
 namespace {
@@ -32,15 +34,6 @@ int32_t drawBlockSize(std::mt19937 &random, uint32_t largest) {
     return static_cast<int32_t>(product >> 32) + 1;
 }
 
-struct SettingPlug {
-    int32_t plug;
-    int16_t Patch::*value;
-};
-constexpr SettingPlug kSettingPlugs[] = {{SHAPE_SETTING, &Patch::shape},
-                                         {FREQ_SCALE_SETTING, &Patch::freqScale},
-                                         {FM_MODE_SETTING, &Patch::fmMode},
-                                         {PM_MODE_SETTING, &Patch::pmMode}};
-
 } // namespace
 
 PatchRunner::PatchRunner(const host::PluginEntries &entries, const Patch &patch, bool checkBlocks,
@@ -54,33 +47,33 @@ PatchRunner::PatchRunner(const host::PluginEntries &entries, const Patch &patch,
     if (!host_->create()) return;
     created_ = true;
     host::Host &host = *host_;
+    driver_ = std::make_unique<host::Driver>(host);
+    driver_->keepSleepFrames(&summary_.sleepFrames);
     host.setSampleRate(static_cast<float>(patch.sampleRateHz));
     host.setBlockSize(patch.blockFrames);
-    for (const SettingPlug &setting : kSettingPlugs)
-        host.setChoice(setting.plug, patch.*setting.value);
+    for (const PatchSetting &setting : kPatchSettings)
+        driver_->setSetting(setting.plug, patch.*setting.choice);
     host.open();
 
-    for (size_t i = 0; i < kInputKeys.size(); ++i)
-        inputBuffers_[i] = host.buffer(kInputKeys[i].plug);
-    for (int c = 0; c < kOutputCount; ++c) outputBuffers_[c] = host.buffer(kOutputPlugs[c]);
-    while (kInputKeys[activeIndex_].plug != ACTIVE_INPUT) ++activeIndex_;
-    const Signal &active = patch.inputs[activeIndex_];
+    for (size_t i = 0; i < kPatchInputs.size(); ++i)
+        inputBuffers_[i] = host.buffer(kPatchInputs[i]);
+    const Signal &active = patch.input(ACTIVE_INPUT);
     // A host announces a connected input's state when the patch starts: static for a
     // constant, one-off steps for a stepped signal, running for a continuous one.
-    initialActiveState_ = active.kind() == Signal::Kind::Constant ? STATE_STATIC
-                          : active.stepped()                      ? STATE_ONE_OFF
-                                                                  : STATE_RUNNING;
+    host::Driver::Start how;
+    how.firstActiveState = active.kind() == Signal::Kind::Constant ? STATE_STATIC
+                           : active.stepped()                      ? STATE_ONE_OFF
+                                                                   : STATE_RUNNING;
+    how.activeSteps = active.stepped();
+    driver_->start(how);
+    for (int c = 0; c < kOutputCount; ++c) outputBuffers_[c] = driver_->output(c);
     random_.seed(patch.seed);
-    events_.reserve(static_cast<size_t>(patch.blockFrames) + 1);
-    pendingSettings_.reserve(std::size(kSettingPlugs));
 }
 
 void PatchRunner::update(const Patch &patch) {
-    for (const SettingPlug &setting : kSettingPlugs)
-        if (patch.*setting.value != patch_.*setting.value &&
-            std::find(pendingSettings_.begin(), pendingSettings_.end(), setting.plug) ==
-                pendingSettings_.end())
-            pendingSettings_.push_back(setting.plug);
+    for (const PatchSetting &setting : kPatchSettings)
+        if (patch.*setting.choice != patch_.*setting.choice)
+            driver_->setSetting(setting.plug, patch.*setting.choice);
     patch_.shape = patch.shape;
     patch_.freqScale = patch.freqScale;
     patch_.fmMode = patch.fmMode;
@@ -88,50 +81,31 @@ void PatchRunner::update(const Patch &patch) {
     patch_.inputs = patch.inputs;
 }
 
+const std::string &PatchRunner::failure() const {
+    static const std::string kNone;
+    return driver_ ? driver_->failure() : kNone;
+}
+
 const RenderSummary &PatchRunner::summary() {
-    summary_.frames = frame_;
+    summary_.frames = frame();
     summary_.sleepRequests = created_ ? host_->sleepRequests() : 0;
+    summary_.processCalls = driver_ ? driver_->processCalls() : 0;
     return summary_;
 }
 
-// One process call over [begin, end) of the current buffers, or the held outputs while the
-// instance sleeps.
-void PatchRunner::runSpan(int32_t begin, int32_t end) {
-    if (end <= begin || !failure_.empty()) return;
-    if (asleep_) {
-        for (int c = 0; c < kOutputCount; ++c)
-            std::fill(outputBuffers_[c] + begin, outputBuffers_[c] + end, held_[c]);
-        return;
-    }
-    host::Host &host = *host_;
-    host.process(begin, end - begin);
-    ++summary_.processCalls;
-    if (!host.violations().empty()) {
-        failure_ = "the plug-in broke the host's block checks at frame " +
-                   std::to_string(frame_ + begin) + ": " + host.violations().front();
-        return;
-    }
-    if (host.sleepRequests() > sleepRequestsSeen_) {
-        sleepRequestsSeen_ = host.sleepRequests();
-        asleep_ = true;
-        summary_.sleepFrames.push_back(frame_ + end);
-        for (int c = 0; c < kOutputCount; ++c) held_[c] = outputBuffers_[c][end - 1];
-    }
-}
-
 int32_t PatchRunner::renderBlock() {
-    if (!created_ || !failure_.empty() || total_ < 1) return 0;
-    if (!loop_ && frame_ >= total_) return 0;
-    host::Host &host = *host_;
+    if (!created_ || !failure().empty() || total_ < 1) return 0;
+    const int64_t frame = driver_->frame();
+    if (!loop_ && frame >= total_) return 0;
     const double rateHz = patch_.sampleRateHz;
     int32_t count = patch_.randomBlocks
                         ? drawBlockSize(random_, static_cast<uint32_t>(patch_.blockFrames))
                         : patch_.blockFrames;
-    if (!loop_) count = static_cast<int32_t>(std::min<int64_t>(count, total_ - frame_));
+    if (!loop_) count = static_cast<int32_t>(std::min<int64_t>(count, total_ - frame));
 
     // The patch's own time: the frame, or in a looping runner the frame within the loop.
-    const int64_t start = loop_ ? frame_ % total_ : frame_;
-    for (size_t i = 0; i < kInputKeys.size(); ++i) {
+    const int64_t start = loop_ ? frame % total_ : frame;
+    for (size_t i = 0; i < kPatchInputs.size(); ++i) {
         const Signal &signal = patch_.inputs[i];
         float *buffer = inputBuffers_[i];
         for (int32_t j = 0; j < count; ++j) {
@@ -141,37 +115,9 @@ int32_t PatchRunner::renderBlock() {
         }
     }
 
-    // Settings changed since the last block are announced at its first sample.
-    for (const int32_t plug : pendingSettings_) {
-        for (const SettingPlug &setting : kSettingPlugs)
-            if (setting.plug == plug) host.setChoice(plug, patch_.*setting.value);
-        host.sendPlugState(plug, STATE_STATIC, 0);
-        asleep_ = false;
-    }
-    pendingSettings_.clear();
-
-    events_.clear();
-    const Signal &active = patch_.inputs[activeIndex_];
-    const float *activeValues = inputBuffers_[activeIndex_];
-    for (int32_t j = 0; j < count; ++j) {
-        const bool first = frame_ + j == 0;
-        if (first || (active.stepped() && activeValues[j] != previousActive_)) events_.push_back(j);
-        previousActive_ = activeValues[j];
-    }
-
-    int32_t begin = 0;
-    for (const int32_t at : events_) {
-        runSpan(begin, at);
-        host.sendPlugState(ACTIVE_INPUT, frame_ + at == 0 ? initialActiveState_ : STATE_ONE_OFF,
-                           at);
-        asleep_ = false;
-        begin = at;
-    }
-    runSpan(begin, count);
-    if (!failure_.empty()) return 0;
-
-    host.advanceClock(count);
-    frame_ += count;
+    driver_->setActiveSteps(patch_.input(ACTIVE_INPUT).stepped());
+    if (!driver_->runBlock(count)) return 0;
+    host_->advanceClock(count);
     return count;
 }
 

@@ -4,13 +4,12 @@
 // the WebAssembly build share it: the CLI renders a patch whole (renderPatch), the web host a
 // runner's blocks as its audio quanta ask for them.
 //
-// What a host does around the blocks is done here too:
-//   - the inputs' buffers are filled from the patch's signals, block by block;
-//   - the Active input's state is announced with a plug-state event at the start and at every
-//     step of a stepped signal (gate, square, pulse), and a block is split there so that the
-//     module reads Active at exactly that sample;
-//   - when the instance asks to sleep it is no longer processed: its outputs hold their last
-//     values until the next plug-state event wakes it.
+// The runner fills the inputs' buffers from the patch's signals, block by block, and hands each
+// block to the host driving loop (host/driver.h), which does what a host does around the
+// blocks: the Active input's state is announced with a plug-state event at the start (static
+// for a constant, one-off for a stepped signal, running for a continuous one) and at every step
+// of a stepped signal (gate, square, pulse), the block split there; a sleeping instance is no
+// longer processed and its outputs hold.
 //
 // A looping runner (the web page's live play) never ends: its signals start again from the
 // patch's time 0 every `seconds`, while the host's clock runs on. A patch can be changed while
@@ -26,16 +25,16 @@
 #include <string>
 #include <vector>
 
+#include "host/driver.h"
 #include "host/host.h"
 #include "patch.h"
 
 namespace fourwave::engine {
 
-constexpr int kOutputCount = 4;
-// Ramp, Saw, Pulse, Triangle: the order of the channels of a render.
-inline constexpr int32_t kOutputPlugs[kOutputCount] = {RAMP_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT,
-                                                       TRIANGLE_OUTPUT};
-inline constexpr const char *kOutputNames[kOutputCount] = {"ramp", "saw", "pulse", "triangle"};
+// The channels of a render: the outputs in panel order (Ramp, Saw, Pulse, Triangle), each
+// named by its key in the plug table.
+inline constexpr int kOutputCount = static_cast<int>(kPanelOutputs.size());
+inline const char *outputName(int channel) { return plugInfo(kPanelOutputs[channel]).key; }
 
 struct RenderSummary {
     int64_t frames = 0;
@@ -59,44 +58,33 @@ public:
     // Renders the next block and returns its frames: 0 once a render that does not loop is
     // done, or after a failure.
     int32_t renderBlock();
-    // The outputs of the last block, in kOutputPlugs order (plug scale).
+    // The outputs of the last block, in kPanelOutputs order (plug scale).
     const float *const *outputs() const { return outputBuffers_; }
     // Empty while every block check holds; else what broke, with the frame.
-    const std::string &failure() const { return failure_; }
+    const std::string &failure() const;
 
     // The inputs and settings of `patch` from the next block on. Its rate, block size, seed and
     // length are not taken over (a new runner is needed for those).
     void update(const Patch &patch);
 
-    bool asleep() const { return asleep_; }
-    int64_t frame() const { return frame_; }
+    bool asleep() const { return driver_ && driver_->asleep(); }
+    int64_t frame() const { return driver_ ? driver_->frame() : 0; }
     int64_t totalFrames() const { return total_; }
     const Patch &patch() const { return patch_; }
     const RenderSummary &summary(); // frames, sleep requests and process calls so far
     host::Host &host() { return *host_; }
 
 private:
-    void runSpan(int32_t begin, int32_t end);
-
     Patch patch_;
     bool loop_;
     bool created_ = false;
     std::unique_ptr<host::Host> host_;
-    float *inputBuffers_[kInputKeys.size()] = {};
-    float *outputBuffers_[kOutputCount] = {};
-    size_t activeIndex_ = 0;
-    int32_t initialActiveState_ = 0;
+    std::unique_ptr<host::Driver> driver_;
+    float *inputBuffers_[kPatchInputs.size()] = {};
+    const float *outputBuffers_[kOutputCount] = {};
     std::mt19937 random_;
     RenderSummary summary_;
-    std::string failure_;
-    bool asleep_ = false;
-    float held_[kOutputCount] = {};
-    int64_t frame_ = 0;
     int64_t total_ = 0;
-    int64_t sleepRequestsSeen_ = 0;
-    float previousActive_ = 0.0f;
-    std::vector<int32_t> events_;
-    std::vector<int32_t> pendingSettings_; // plugs whose setting changed, announced next block
 };
 
 // Receives every block of output, as four channel pointers of `count` frames each (plug scale).

@@ -37,9 +37,9 @@
 
 #include "host/host.h"
 #include "module/plugs.h"
-#include "support/checks.h"
+#include "testkit/checks.h"
 #if defined(FOURWAVE_FUZZ_FAKE)
-#include "support/fake_module.h"
+#include "testkit/fake_module.h"
 #endif
 
 using namespace fourwave;

@@ -1,7 +1,8 @@
 // The stand-in host's platform-neutral core: plug binding, the callback answers, event
-// delivery and the block driver. Loading a library by path (library.cpp) and the block checks
-// (checks.cpp, heap_count.cpp) stand apart, so that a host which links the module directly
-// (the WebAssembly build) shares this part unchanged.
+// delivery and process calls (the loop that runs blocks around them is driver.cpp). Loading a
+// library by path (library.cpp) and the block checks (checks.cpp, heap_count.cpp) stand apart,
+// so that a host which links the module directly (the WebAssembly build) shares this part
+// unchanged.
 #include "host.h"
 #include "checks.h"
 
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "sdk/host_scale.h"
 
 namespace fourwave::host {
 
@@ -76,7 +79,7 @@ void Host::bindPlugs() {
             // An unconnected input holds its default, given in volts.
             if (description.direction != PLUG_DIRECTION_OUTPUT &&
                 description.defaultText != nullptr)
-                fill(plug, static_cast<float>(std::atof(description.defaultText)) / 10.0f);
+                fill(plug, static_cast<float>(std::atof(description.defaultText)) / kVoltsPerUnit);
         } else if (description.datatype == DT_ENUM) {
             const int choice =
                 description.defaultText != nullptr ? std::atoi(description.defaultText) : 0;

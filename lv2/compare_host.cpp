@@ -46,7 +46,8 @@
 #include "engine/runner.h"
 #include "host/checks.h"
 #include "host/host.h"
-#include "note_player.h"
+#include "host/note_player.h"
+#include "sdk/host_scale.h"
 #include "ports.h"
 
 using namespace fourwave;
@@ -70,12 +71,6 @@ struct Midi {
     uint8_t bytes[3];
 };
 constexpr uint8_t kOn = 0x90, kOff = 0x80, kBend = 0xE0, kControl = 0xB0;
-
-const engine::Signal &inputSignal(const engine::Patch &patch, int32_t plug) {
-    size_t i = 0;
-    while (engine::kInputKeys[i].plug != plug) ++i;
-    return patch.inputs[i];
-}
 
 // The CLI's render of a patch, and the block sizes it was cut into.
 struct Render {
@@ -150,15 +145,15 @@ public:
         sequenceType_ = UridMap::map(&urids_, LV2_ATOM__Sequence);
         midiType_ = UridMap::map(&urids_, LV2_MIDI__MidiEvent);
 
-        const int16_t settings[lv2::kSettingCount] = {patch.shape, patch.freqScale, patch.fmMode,
-                                                      patch.pmMode};
-        for (int s = 0; s < lv2::kSettingCount; ++s) controls_[s] = settings[s];
+        for (int s = 0; s < lv2::kSettingCount; ++s)
+            for (const engine::PatchSetting &setting : engine::kPatchSettings)
+                if (setting.plug == lv2::kSettings[s]) controls_[s] = patch.*setting.choice;
         for (int k = 0; k < lv2::kInputCount; ++k) {
-            const lv2::InputInfo &input = lv2::kInputs[k];
-            const engine::Signal &signal = inputSignal(patch, input.plug);
+            const Plug input = lv2::kInputs[k];
+            const engine::Signal &signal = patch.input(input);
             float &control = controls_[info.firstControl + k];
             if (info.instrument) { // Pitch and Active come from the notes
-                const bool fromNotes = input.plug == PITCH_INPUT || input.plug == ACTIVE_INPUT;
+                const bool fromNotes = input == PITCH_INPUT || input == ACTIVE_INPUT;
                 control = fromNotes ? lv2::defaultVolts(info, input)
                                     : static_cast<float>(signal.voltsAt(0, patch.sampleRateHz, 0));
                 continue;
@@ -481,7 +476,7 @@ std::string mainOutputFault(const Lv2Render &render, const std::vector<float> &g
 
 int controlPort(const lv2::PluginInfo &info, int32_t plug) {
     int k = 0;
-    while (lv2::kInputs[k].plug != plug) ++k;
+    while (lv2::kInputs[k] != plug) ++k;
     return info.firstControl + k;
 }
 
@@ -642,7 +637,7 @@ int main(int argc, char **argv) {
         try {
             engine::Patch patch = patchOf(c.patch, c.name, 0.8);
             const int32_t fade = static_cast<int32_t>(
-                std::lround(patch.sampleRateHz * lv2::NotePlayer::kFadeSeconds));
+                std::lround(patch.sampleRateHz * host::NotePlayer::kFadeSeconds));
             const std::string gates = gateText(c, patch.sampleRateHz, fade);
             if (const engine::Error e =
                     engine::applyPatchJson(patch, "{\"active\":\"" + gates + "\"}", "gates"))

@@ -1,25 +1,21 @@
 // Fourwave as two LV2 plug-ins (ports.h): an instrument played from MIDI, for DAWs, and a
 // modular plug-in with CV inputs. The module is linked in and driven through its binding
-// record, exactly as the fourwave CLI drives it (the render engine's runner), by the stand-in
-// host's core (host/host.cpp) acting as a tiny host inside the plug-in: it binds the plugs to
-// its own buffers and answers the module's callbacks. So the four waveform outputs equal
-// `fourwave render` of the same inputs, cut into the same blocks, to the bit.
+// record, exactly as the fourwave CLI drives it, by the stand-in host's core (host/host.cpp)
+// acting as a tiny host inside the plug-in, and by the same host driving loop as the CLI's
+// render engine (host/driver.h): it announces settings and Active, splits calls at Active's
+// steps (and, for notes, at Pitch's), and holds the outputs while the module sleeps. So the
+// four waveform outputs equal `fourwave render` of the same inputs, cut into the same blocks,
+// to the bit.
 //
-// What the wrapper does in the host's place:
+// What the wrapper does besides:
 //   - every control and CV value passes the boundary (boundary.h): a NaN or an infinity is
 //     replaced by the port's last finite value, a subnormal by 0;
 //   - the modular plug-in fills each input's buffer with its control's volts on the module's
 //     scale plus its CV port, so that a CV port a host connects but leaves unpatched (0) keeps
 //     the control;
-//   - the instrument fills Pitch and Active from its notes (note_player.h), each MIDI event at
-//     its frame, and the other inputs from their controls;
-//   - a change of Active is announced with a plug-state event at that sample, the call split
-//     there, as the CLI does at every step of a gate; the first sample after activate
-//     announces it too. In the instrument, with FM off (the module then reads Pitch once per
-//     call), a call is also split where a note or the bend moves the pitch;
-//   - a changed setting is written into the module and announced with a plug-state event at
-//     the start of the block, so that the module selects its routine anew;
-//   - when the module asks to sleep, which LV2 cannot grant, the wrapper stops calling it: the
+//   - the instrument fills Pitch and Active from its notes (host/note_player.h), each MIDI
+//     event at its frame, and the other inputs from their controls;
+//   - the module asks to sleep, which LV2 cannot grant: the driver stops calling it, and the
 //     outputs hold their last values (zeros, since Active is 0) until Active or a setting
 //     changes;
 //   - blocks longer than the host buffers (kMaxCallFrames) run as several calls;
@@ -40,9 +36,10 @@
 #include <new>
 
 #include "boundary.h"
+#include "host/driver.h"
 #include "host/host.h"
+#include "host/note_player.h"
 #include "module/exports.h"
-#include "note_player.h"
 #include "ports.h"
 
 namespace fourwave::lv2 {
@@ -130,7 +127,7 @@ public:
     Plugin(const PluginInfo &info, double sampleRate, const LV2_Feature *const *features)
         : info_(info),
           host_(host::PluginEntries{getModuleProperties, makeModule}, wrapperHostOptions()),
-          sampleRate_(static_cast<float>(sampleRate)), notes_(sampleRate) {
+          driver_(host_), sampleRate_(static_cast<float>(sampleRate)), notes_(sampleRate) {
         LV2_URID_Map *map = uridMap(features);
         blockLength_ = blockLengthOption(features, map);
         if (map != nullptr) {
@@ -142,16 +139,15 @@ public:
     bool create() {
         if (!host_.create()) return false;
         for (int k = 0; k < kInputCount; ++k) {
-            inputs_[k] = host_.buffer(kInputs[k].plug);
+            inputs_[k] = host_.buffer(kInputs[k]);
             controlVolts_[k] = defaultVolts(info_, kInputs[k]);
-            if (kInputs[k].plug == ACTIVE_INPUT) activeInput_ = k;
-            if (kInputs[k].plug == PITCH_INPUT) pitchInput_ = k;
+            if (kInputs[k] == ACTIVE_INPUT) activeInput_ = k;
+            if (kInputs[k] == PITCH_INPUT) pitchInput_ = k;
         }
-        for (int c = 0; c < kOutputCount; ++c) outputs_[c] = host_.buffer(kOutputs[c].plug);
         for (int s = 0; s < kSettingCount; ++s) {
-            choices_[s] = kSettings[s].defaultChoice;
-            settingValues_[s] = kSettings[s].defaultChoice;
-            host_.setChoice(kSettings[s].plug, choices_[s]);
+            choices_[s] = defaultChoice(kSettings[s]);
+            settingValues_[s] = choices_[s];
+            driver_.setSetting(kSettings[s], choices_[s]);
         }
         host_.setSampleRate(sampleRate_);
         if (blockLength_ > 0) host_.setBlockSize(blockLength_);
@@ -166,9 +162,9 @@ public:
     // Active.
     void activate() {
         host_.open();
-        started_ = false;
-        asleep_ = false;
-        sleepRequestsSeen_ = host_.sleepRequests();
+        host::Driver::Start how;
+        how.notePitch = info_.instrument;
+        driver_.start(how);
         notes_.reset();
         std::fill(std::begin(cvLastFinite_), std::end(cvLastFinite_), 0.0f);
     }
@@ -206,18 +202,13 @@ private:
             const int16_t choice = choiceOf(s);
             if (choice == choices_[s]) continue;
             choices_[s] = choice;
-            host_.setChoice(kSettings[s].plug, choice);
-            // Before the first announcement of Active the choice is simply in place.
-            if (started_) {
-                host_.sendPlugState(kSettings[s].plug, STATE_STATIC, 0);
-                asleep_ = false;
-            }
+            driver_.setSetting(kSettings[s], choice);
         }
 
         if (info_.instrument) {
             if (const float *range = port(info_.bendRange))
                 bendRange_ = boundaryValue(*range, bendRange_);
-            NotePlayer::Controls controls;
+            host::NotePlayer::Controls controls;
             controls.pitchVolts = controlVolts_[pitchInput_];
             controls.kiloHertz = choices_[kFreqScaleSetting] == FREQ_SCALE_VOLT_PER_KHZ;
             controls.bendRangeSemitones =
@@ -227,34 +218,15 @@ private:
         }
     }
 
-    // Frames [from, from + count) of the host's buffers, through one span of the module's.
+    // Frames [from, from + count) of the host's buffers, as one block of the driver's.
     void runCall(uint32_t from, int32_t count) {
         fillInputs(from, count);
-        if (info_.instrument) playNotes(from, count);
-
-        const float *active = inputs_[activeInput_];
-        const float *pitch = inputs_[pitchInput_];
-        const bool splitAtPitch = info_.instrument && choices_[kFmSetting] == FM_DISABLE;
-        int32_t begin = 0;
-        for (int32_t j = 0; j < count; ++j) {
-            if (!started_ || active[j] != previousActive_) {
-                runSpan(begin, j);
-                host_.sendPlugState(ACTIVE_INPUT, STATE_ONE_OFF, j);
-                asleep_ = false;
-                started_ = true;
-                begin = j;
-            } else if (splitAtPitch && pitch[j] != previousPitch_) {
-                runSpan(begin, j);
-                begin = j;
-            }
-            previousActive_ = active[j];
-            previousPitch_ = pitch[j];
-        }
-        runSpan(begin, count);
+        if (info_.instrument) driver_.playNotes(notes_, midi_, from, count, gain_);
+        driver_.runBlock(count);
 
         for (int c = 0; c < kOutputCount; ++c)
             if (float *out = outputPort(info_.firstOutput + c))
-                std::copy(outputs_[c], outputs_[c] + count, out + from);
+                std::copy(driver_.output(c), driver_.output(c) + count, out + from);
         if (info_.instrument) writeMain(from, count);
     }
 
@@ -281,79 +253,39 @@ private:
         }
     }
 
-    // Pitch, Active and the main output's gain from the notes, each MIDI event at its frame.
-    void playNotes(uint32_t from, int32_t count) {
-        float *pitch = inputs_[pitchInput_], *active = inputs_[activeInput_];
-        int32_t done = 0;
-        const int64_t end = static_cast<int64_t>(from) + count;
-        for (int64_t frame; (frame = midi_.nextFrame(end)) < end;) {
-            // Events out of order or before this call take effect at once.
-            const int32_t at = static_cast<int32_t>(
-                std::clamp<int64_t>(frame - static_cast<int64_t>(from), done, count));
-            notes_.render(pitch + done, active + done, gain_ + done, at - done);
-            done = at;
-            uint32_t size = 0;
-            if (const uint8_t *message = midi_.take(&size)) notes_.midi(message, size);
-        }
-        notes_.render(pitch + done, active + done, gain_ + done, count - done);
-    }
-
     void writeMain(uint32_t from, int32_t count) {
         float *left = outputPort(info_.mainLeft), *right = outputPort(info_.mainLeft + 1);
         float *main = left != nullptr ? left + from : right != nullptr ? right + from : nullptr;
         if (main == nullptr) return;
-        const float *ramp = outputs_[0], *saw = outputs_[1], *pulse = outputs_[2],
-                    *triangle = outputs_[3];
+        const float *ramp = driver_.output(0), *saw = driver_.output(1), *pulse = driver_.output(2),
+                    *triangle = driver_.output(3);
         for (int32_t i = 0; i < count; ++i)
             main[i] = (ramp[i] + saw[i] + pulse[i] + triangle[i]) * gain_[i];
         if (left != nullptr && right != nullptr) std::copy(main, main + count, right + from);
     }
 
-    // One process call over [begin, end) of the module's buffers, or the held outputs while
-    // the module sleeps.
-    void runSpan(int32_t begin, int32_t end) {
-        if (end <= begin) return;
-        if (asleep_) {
-            for (int c = 0; c < kOutputCount; ++c)
-                std::fill(outputs_[c] + begin, outputs_[c] + end, held_[c]);
-            return;
-        }
-        host_.process(begin, end - begin);
-        if (host_.sleepRequests() > sleepRequestsSeen_) {
-            sleepRequestsSeen_ = host_.sleepRequests();
-            asleep_ = true;
-            for (int c = 0; c < kOutputCount; ++c) held_[c] = outputs_[c][end - 1];
-        }
-    }
-
     // A setting's control as a choice number: rounded and kept within the choices.
     int16_t choiceOf(int s) const {
-        const SettingInfo &setting = kSettings[s];
-        const float last = setting.choices[setting.choiceCount - 1].value;
-        const float value = std::clamp(settingValues_[s], setting.choices[0].value, last);
+        const float last = static_cast<float>(plugInfo(kSettings[s]).choiceCount - 1);
+        const float value = std::clamp(settingValues_[s], 0.0f, last);
         return static_cast<int16_t>(value + 0.5f);
     }
 
     const PluginInfo &info_;
     host::Host host_;
+    host::Driver driver_;
     float sampleRate_;
     int32_t blockLength_ = 0;
     LV2_URID sequenceType_ = 0, midiType_ = 0;
     void *ports_[kMaxPortCount] = {};
     float *inputs_[kInputCount] = {};
-    float *outputs_[kOutputCount] = {};
     float controlVolts_[kInputCount] = {}; // the controls' last finite values
     float cvLastFinite_[kInputCount] = {};
     float settingValues_[kSettingCount] = {};
     float bendRange_ = kBendRange.defaultValue;
     int16_t choices_[kSettingCount] = {};
     int activeInput_ = 0, pitchInput_ = 0;
-    bool started_ = false;
-    bool asleep_ = false;
-    float previousActive_ = 0.0f, previousPitch_ = 0.0f;
-    float held_[kOutputCount] = {};
-    int64_t sleepRequestsSeen_ = 0;
-    NotePlayer notes_;
+    host::NotePlayer notes_;
     MidiEvents midi_;
     float gain_[kMaxCallFrames] = {};
 };

@@ -11,6 +11,7 @@
 
 #include "ports.h"
 
+using namespace fourwave;
 using namespace fourwave::lv2;
 
 namespace {
@@ -117,34 +118,33 @@ void writePlugin(std::ostream &out, const PluginInfo &plugin, const std::string 
     if (plugin.instrument) out << "\tpg:mainOutput " << groupUri(kMainGroup) << " ;\n";
 
     int index = 0;
-    for (const SettingInfo &setting : kSettings) {
-        beginPort(out, index == 0, "lv2:InputPort , lv2:ControlPort", index, setting.symbol,
-                  setting.name);
-        out << "\t\tlv2:default " << setting.defaultChoice << " ;\n"
-            << "\t\tlv2:minimum " << static_cast<int>(setting.choices[0].value) << " ;\n"
-            << "\t\tlv2:maximum "
-            << static_cast<int>(setting.choices[setting.choiceCount - 1].value) << " ;\n"
+    for (const Plug plug : kSettings) {
+        const PlugInfo &setting = plugInfo(plug);
+        beginPort(out, index == 0, "lv2:InputPort , lv2:ControlPort", index,
+                  portSymbol(plug).c_str(), portName(plug));
+        out << "\t\tlv2:default " << defaultChoice(plug) << " ;\n"
+            << "\t\tlv2:minimum 0 ;\n"
+            << "\t\tlv2:maximum " << setting.choiceCount - 1 << " ;\n"
             << "\t\tlv2:portProperty lv2:integer , lv2:enumeration ;\n"
             << "\t\tpg:group " << groupUri(kSettingsGroup) << " ;\n"
+            << "\t\trdfs:comment " << quoted(setting.help) << " ;\n"
             << "\t\tlv2:scalePoint ";
         for (int c = 0; c < setting.choiceCount; ++c)
             out << (c ? " , " : "") << "[\n\t\t\trdfs:label " << quoted(setting.choices[c].label)
-                << " ;\n\t\t\trdf:value " << static_cast<int>(setting.choices[c].value)
-                << "\n\t\t]";
+                << " ;\n\t\t\trdf:value " << c << "\n\t\t]";
         out << "\n\t]";
         ++index;
     }
-    for (const InputInfo &input : kInputs) {
-        beginPort(out, false, "lv2:InputPort , lv2:ControlPort", index, input.symbol, input.name);
-        const char *comment = plugin.instrument && input.instrumentComment != nullptr
-                                  ? input.instrumentComment
-                                  : input.comment;
-        out << "\t\tlv2:default " << decimal(defaultVolts(plugin, input)) << " ;\n"
+    for (const Plug plug : kInputs) {
+        const PlugInfo &input = plugInfo(plug);
+        beginPort(out, false, "lv2:InputPort , lv2:ControlPort", index, portSymbol(plug).c_str(),
+                  portName(plug));
+        out << "\t\tlv2:default " << decimal(defaultVolts(plugin, plug)) << " ;\n"
             << "\t\tlv2:minimum " << decimal(input.minimum) << " ;\n"
             << "\t\tlv2:maximum " << decimal(input.maximum) << " ;\n"
             << "\t\tunits:unit <" << kBundleUri << "#volt> ;\n"
-            << "\t\tpg:group " << groupUri(input.group) << " ;\n"
-            << "\t\trdfs:comment " << quoted(comment) << "\n\t]";
+            << "\t\tpg:group " << groupUri(groupOf(plug)) << " ;\n"
+            << "\t\trdfs:comment " << quoted(commentOf(plugin, plug)) << "\n\t]";
         ++index;
     }
     if (plugin.instrument) {
@@ -174,23 +174,25 @@ void writePlugin(std::ostream &out, const PluginInfo &plugin, const std::string 
                    "and out over 5 ms at each start and end; left and right alike\"\n\t]";
         }
     } else {
-        for (const InputInfo &input : kInputs) {
+        for (const Plug plug : kInputs) {
+            const PlugInfo &input = plugInfo(plug);
             beginPort(out, false, "lv2:InputPort , lv2:CVPort", index++,
-                      (std::string(input.symbol) + "_cv").c_str(), std::string(input.name) + " CV");
+                      (portSymbol(plug) + "_cv").c_str(), std::string(portName(plug)) + " CV");
             out << "\t\tlv2:minimum " << decimal(plugValueOfVolts(input.minimum)) << " ;\n"
                 << "\t\tlv2:maximum " << decimal(plugValueOfVolts(input.maximum)) << " ;\n"
                 << "\t\tlv2:portProperty lv2:connectionOptional ;\n"
                 << "\t\tpg:group " << groupUri(kCvGroup) << " ;\n"
-                << "\t\trdfs:comment \"" << input.name
+                << "\t\trdfs:comment \"" << portName(plug)
                 << " at audio rate, 1.0 = 10 V: added to the control\"\n\t]";
         }
     }
-    for (const OutputInfo &output : kOutputs) {
-        beginPort(out, false, "lv2:OutputPort , lv2:AudioPort", index++, output.symbol,
-                  output.name);
+    for (const Plug plug : kOutputs) {
+        beginPort(out, false, "lv2:OutputPort , lv2:AudioPort", index++, portSymbol(plug).c_str(),
+                  portName(plug));
         out << "\t\tpg:group " << groupUri(kOutputsGroup) << " ;\n"
-            << "\t\trdfs:comment \"1.0 = 10 V: at a level of 5 V the waveform swings between "
-               "-0.25 and 0.25, at 10 V between -0.5 and 0.5\"\n\t]";
+            << "\t\trdfs:comment \"" << plugInfo(plug).help
+            << "; 1.0 = 10 V: at a level of 5 V it swings between -0.25 and 0.25, at 10 V "
+               "between -0.5 and 0.5\"\n\t]";
     }
     out << " .\n\n";
 }

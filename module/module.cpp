@@ -3,11 +3,8 @@
 
 #include <cmath>
 #include <cstddef>
-#include <cstring>
 #include <iterator>
 #include <limits>
-#include <type_traits>
-#include <utility>
 
 #include "dsp/frame.h"
 #include "routines.h"
@@ -17,118 +14,77 @@ using namespace fourwave;
 
 namespace {
 
-// One row per plug, in plug-number order. `variable` gives the address of the member the host
-// writes into (a function rather than a pointer to member, so that the table stays plain data);
-// `frameSlot` says which field of the frame's buffer record an audio plug fills, or kNotInFrame
-// (Active is read through its pin, the settings are choice numbers).
-struct PlugRow {
+// Where the host writes each plug's value: the member of Module its description names, one
+// row per plug in plug-number order, the kind of member following the plug's kind in the plug
+// table. An audio plug the frame reads or writes also names the field of the frame's buffer
+// record that it fills (Active is read through its pin, so it fills none).
+struct PlugBinding {
     Plug plug;
-    const char *name;
-    int32_t direction;
-    int32_t datatype;
-    void *(*variable)(Module &);
-    const char *defaultText;
-    const char *listText;
-    size_t frameSlot;
+    const float *Module::*input;
+    float *Module::*output;
+    int16_t Module::*setting;
+    const float *dsp::FrameBuffers::*frameInput;
+    float *dsp::FrameBuffers::*frameOutput;
 };
 
-constexpr size_t kNotInFrame = SIZE_MAX;
-#define FRAME_SLOT(field) offsetof(dsp::FrameBuffers, field)
-
-constexpr int32_t kIn = PLUG_DIRECTION_INPUT, kOut = PLUG_DIRECTION_OUTPUT;
-
-constexpr PlugRow kPlugTable[] = {
-    {PITCH_INPUT, "Pitch", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.pitchIn; }, "1",
-     nullptr, FRAME_SLOT(pitch)},
-    {WIDTH_INPUT, "Width", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.widthIn; }, "5",
-     nullptr, FRAME_SLOT(width)},
-    {SYNC_INPUT, "Sync", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.syncIn; }, "0", nullptr,
-     FRAME_SLOT(sync)},
-    {PHASE_INPUT, "Phase", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.phaseIn; }, "0",
-     nullptr, FRAME_SLOT(phase)},
-    {PHASE_MOD_INPUT, "Phase Mod", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.phaseModIn; },
-     "5", nullptr, FRAME_SLOT(phaseMod)},
-    {RAMP_LEVEL_INPUT, "Ramp Level", kIn, DT_AUDIO,
-     [](Module &m) -> void * { return &m.rampLevelIn; }, "0", nullptr, FRAME_SLOT(rampLevel)},
-    {SAW_LEVEL_INPUT, "Saw Level", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.sawLevelIn; },
-     "0", nullptr, FRAME_SLOT(sawLevel)},
-    {PULSE_LEVEL_INPUT, "Pulse Level", kIn, DT_AUDIO,
-     [](Module &m) -> void * { return &m.pulseLevelIn; }, "5", nullptr, FRAME_SLOT(pulseLevel)},
-    {TRIANGLE_LEVEL_INPUT, "Triangle Level", kIn, DT_AUDIO,
-     [](Module &m) -> void * { return &m.triangleLevelIn; }, "0", nullptr,
-     FRAME_SLOT(triangleLevel)},
-    {SYNC_THRESHOLD_INPUT, "Sync Threshold", kIn, DT_AUDIO,
-     [](Module &m) -> void * { return &m.syncThresholdIn; }, "0", nullptr,
-     FRAME_SLOT(syncThreshold)},
-    {SYNC_ADVANCE_INPUT, "Sync Advance", kIn, DT_AUDIO,
-     [](Module &m) -> void * { return &m.syncAdvanceIn; }, "0", nullptr, FRAME_SLOT(syncAdvance)},
-    {ACTIVE_INPUT, "Active", kIn, DT_AUDIO, [](Module &m) -> void * { return &m.activeIn; }, "0",
-     nullptr, kNotInFrame},
-    {FM_MODE_SETTING, "Audio Rate Frequency Modulation", kIn, DT_ENUM,
-     [](Module &m) -> void * { return &m.fmMode; }, "0", "Disable=0,Enable=1,Half=2", kNotInFrame},
-    {PM_MODE_SETTING, "Phase Modulation", kIn, DT_ENUM,
-     [](Module &m) -> void * { return &m.pmMode; }, "0", "Disable,Enable", kNotInFrame},
-    {SHAPE_SETTING, "Shape", kIn, DT_ENUM, [](Module &m) -> void * { return &m.shape; }, "1",
-     "Perfect=0, Perfect 2 = 1, Bright=2, Medium=3, Dark=4", kNotInFrame},
-    {RAMP_OUTPUT, "Ramp Out", kOut, DT_AUDIO, [](Module &m) -> void * { return &m.rampOut; }, "0",
-     nullptr, FRAME_SLOT(ramp)},
-    {SAW_OUTPUT, "Saw Out", kOut, DT_AUDIO, [](Module &m) -> void * { return &m.sawOut; }, "0",
-     nullptr, FRAME_SLOT(saw)},
-    {PULSE_OUTPUT, "Pulse Out", kOut, DT_AUDIO, [](Module &m) -> void * { return &m.pulseOut; },
-     "0", nullptr, FRAME_SLOT(pulse)},
-    {TRIANGLE_OUTPUT, "Triangle Out", kOut, DT_AUDIO,
-     [](Module &m) -> void * { return &m.triangleOut; }, "0", nullptr, FRAME_SLOT(triangle)},
-    {FREQ_SCALE_SETTING, "Freq Scale", PLUG_DIRECTION_SETTING, DT_ENUM,
-     [](Module &m) -> void * { return &m.freqScale; }, "0", "1 Volt/Octave,1 Volt/kHz",
-     kNotInFrame},
-};
-#undef FRAME_SLOT
-
-// The plug numbers are the rows' positions, and every field of the frame's buffer record is
-// filled by exactly one audio plug's row: a row out of place, or a field added to the record
-// without a row, fails the build.
-constexpr bool rowsInPlugOrder() {
-    if (std::size(kPlugTable) != NUM_PLUGS) return false;
-    for (size_t i = 0; i < std::size(kPlugTable); ++i)
-        if (kPlugTable[i].plug != static_cast<int32_t>(i)) return false;
-    return true;
+constexpr PlugBinding input(Plug plug, const float *Module::*member,
+                            const float *dsp::FrameBuffers::*field = nullptr) {
+    return {plug, member, nullptr, nullptr, field, nullptr};
 }
-static_assert(rowsInPlugOrder(), "the plug table's rows must be in plug-number order");
+constexpr PlugBinding output(Plug plug, float *Module::*member, float *dsp::FrameBuffers::*field) {
+    return {plug, nullptr, member, nullptr, nullptr, field};
+}
+constexpr PlugBinding setting(Plug plug, int16_t Module::*member) {
+    return {plug, nullptr, nullptr, member, nullptr, nullptr};
+}
 
-constexpr bool framePerFieldOneRow() {
-    constexpr size_t kFields = sizeof(dsp::FrameBuffers) / sizeof(float *);
-    bool filled[kFields] = {};
-    for (const PlugRow &row : kPlugTable) {
-        if (row.frameSlot == kNotInFrame) continue;
-        const size_t field = row.frameSlot / sizeof(float *);
-        if (row.datatype != DT_AUDIO || field >= kFields || filled[field]) return false;
-        filled[field] = true;
+using dsp::FrameBuffers;
+constexpr PlugBinding kBindings[] = {
+    input(PITCH_INPUT, &Module::pitchIn, &FrameBuffers::pitch),
+    input(WIDTH_INPUT, &Module::widthIn, &FrameBuffers::width),
+    input(SYNC_INPUT, &Module::syncIn, &FrameBuffers::sync),
+    input(PHASE_INPUT, &Module::phaseIn, &FrameBuffers::phase),
+    input(PHASE_MOD_INPUT, &Module::phaseModIn, &FrameBuffers::phaseMod),
+    input(RAMP_LEVEL_INPUT, &Module::rampLevelIn, &FrameBuffers::rampLevel),
+    input(SAW_LEVEL_INPUT, &Module::sawLevelIn, &FrameBuffers::sawLevel),
+    input(PULSE_LEVEL_INPUT, &Module::pulseLevelIn, &FrameBuffers::pulseLevel),
+    input(TRIANGLE_LEVEL_INPUT, &Module::triangleLevelIn, &FrameBuffers::triangleLevel),
+    input(SYNC_THRESHOLD_INPUT, &Module::syncThresholdIn, &FrameBuffers::syncThreshold),
+    input(SYNC_ADVANCE_INPUT, &Module::syncAdvanceIn, &FrameBuffers::syncAdvance),
+    input(ACTIVE_INPUT, &Module::activeIn),
+    setting(FM_MODE_SETTING, &Module::fmMode),
+    setting(PM_MODE_SETTING, &Module::pmMode),
+    setting(SHAPE_SETTING, &Module::shape),
+    output(RAMP_OUTPUT, &Module::rampOut, &FrameBuffers::ramp),
+    output(SAW_OUTPUT, &Module::sawOut, &FrameBuffers::saw),
+    output(PULSE_OUTPUT, &Module::pulseOut, &FrameBuffers::pulse),
+    output(TRIANGLE_OUTPUT, &Module::triangleOut, &FrameBuffers::triangle),
+    setting(FREQ_SCALE_SETTING, &Module::freqScale),
+};
+
+// A row out of place, a member of the wrong kind for its plug, or a field of the frame's buffer
+// record filled twice or not at all fails the build.
+constexpr bool bindingsFollowThePlugTable() {
+    if (std::size(kBindings) != std::size(kPlugs)) return false;
+    size_t frameFields = 0;
+    for (size_t i = 0; i < std::size(kBindings); ++i) {
+        const PlugBinding &row = kBindings[i];
+        const PlugKind kind = kindOf(kPlugs[i]);
+        if (row.plug != kPlugs[i].plug) return false;
+        if ((row.input != nullptr) != (kind == PlugKind::Input) ||
+            (row.output != nullptr) != (kind == PlugKind::Output) ||
+            (row.setting != nullptr) != (kind == PlugKind::Setting))
+            return false;
+        frameFields += (row.frameInput != nullptr ? 1 : 0) + (row.frameOutput != nullptr ? 1 : 0);
+        for (size_t j = 0; j < i; ++j)
+            if ((row.frameInput != nullptr && row.frameInput == kBindings[j].frameInput) ||
+                (row.frameOutput != nullptr && row.frameOutput == kBindings[j].frameOutput))
+                return false;
     }
-    for (const bool field : filled)
-        if (!field) return false;
-    return true;
+    return frameFields == sizeof(FrameBuffers) / sizeof(float *);
 }
-static_assert(framePerFieldOneRow(),
-              "each field of the frame's buffer record needs exactly one audio plug's row");
-
-// The rows, each as a compile-time constant, so that the loops below unroll into plain loads.
-template <class Visit, size_t... Row>
-void forEachRow(Visit &&visit, std::index_sequence<Row...>) {
-    (visit(std::integral_constant<size_t, Row>{}), ...);
-}
-template <class Visit>
-void forEachRow(Visit &&visit) {
-    forEachRow(visit, std::make_index_sequence<NUM_PLUGS>{});
-}
-
-// The buffer address held in an audio plug's member. The accessor only takes the member's
-// address, so a const instance can lend itself to it.
-template <size_t Row>
-const void *bufferOf(const Module &m) {
-    const void *address;
-    std::memcpy(&address, kPlugTable[Row].variable(const_cast<Module &>(m)), sizeof address);
-    return address;
-}
+static_assert(bindingsFollowThePlugTable(),
+              "each plug binds one member of its kind, and each frame buffer field one plug");
 
 // The order in which open announces the outputs, and the order of a plug-state change's sends.
 constexpr int32_t kOutputsAtOpen[] = {RAMP_OUTPUT, TRIANGLE_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT};
@@ -142,26 +98,20 @@ constexpr float kInitialPhaseIncrement = 0.1f;
 
 } // namespace
 
-Module::Module(HostCallback callback, void *hostData)
-    : SEModule_base(callback, hostData), freqScale(0), fmMode(0), pmMode(0), phase(0.0f),
-      lastPitch(0.0f), phaseIncrement(0.0f), invSampleRate(0.0f), maxFrequency(0.0f),
-      pitchIn(nullptr), pulseOut(nullptr), rampOut(nullptr), sawOut(nullptr), triangleOut(nullptr),
-      pulseLevelIn(nullptr), rampLevelIn(nullptr), sawLevelIn(nullptr), triangleLevelIn(nullptr),
-      widthIn(nullptr), syncIn(nullptr), syncThresholdIn(nullptr), syncAdvanceIn(nullptr),
-      phaseIn(nullptr), shape(0), activeIn(nullptr), phaseModIn(nullptr), syncArmed(false),
-      sleepCountdown(0), lastPulseSign(0.0f), lastRampValue(0.0f) {}
-
 Module::~Module() = default;
 
 bool Module::describePlug(int32_t number, PlugDescription *description) {
     if (number < 0 || number >= NUM_PLUGS || description == nullptr) return false;
-    const PlugRow &row = kPlugTable[number];
-    description->variable = row.variable(*this);
-    description->direction = row.direction;
-    description->datatype = row.datatype;
-    description->name = row.name;
-    description->defaultText = row.defaultText;
-    if (row.listText != nullptr) description->listText = row.listText;
+    const PlugInfo &info = kPlugs[number];
+    const PlugBinding &row = kBindings[number];
+    description->variable = row.input != nullptr    ? static_cast<void *>(&(this->*row.input))
+                            : row.output != nullptr ? static_cast<void *>(&(this->*row.output))
+                                                    : static_cast<void *>(&(this->*row.setting));
+    description->direction = info.direction;
+    description->datatype = info.datatype;
+    description->name = info.name;
+    description->defaultText = info.defaultText;
+    if (info.listText != nullptr) description->listText = info.listText;
     return true;
 }
 
@@ -231,23 +181,24 @@ int32_t SE_ABI Module::processUntilSleep(void *object, int32_t blockOffset, int3
     return result;
 }
 
+// The loops below run once per block: unrolled over the constant table, each is a row of plain
+// loads.
 bool Module::buffersBound() const {
     bool bound = true;
-    forEachRow([&](auto row) {
-        if constexpr (kPlugTable[row].datatype == DT_AUDIO)
-            bound = bound && bufferOf<row>(*this) != nullptr;
-    });
+#pragma GCC unroll 32
+    for (const PlugBinding &row : kBindings) {
+        if (row.input != nullptr) bound = bound && this->*row.input != nullptr;
+        if (row.output != nullptr) bound = bound && this->*row.output != nullptr;
+    }
     return bound;
 }
 
 dsp::FrameBuffers Module::frameBuffers() const {
     dsp::FrameBuffers buffers;
-    forEachRow([&](auto row) {
-        if constexpr (kPlugTable[row].frameSlot != kNotInFrame) {
-            const void *const address = bufferOf<row>(*this);
-            std::memcpy(reinterpret_cast<unsigned char *>(&buffers) + kPlugTable[row].frameSlot,
-                        &address, sizeof address);
-        }
-    });
+#pragma GCC unroll 32
+    for (const PlugBinding &row : kBindings) {
+        if (row.frameInput != nullptr) buffers.*row.frameInput = this->*row.input;
+        if (row.frameOutput != nullptr) buffers.*row.frameOutput = this->*row.output;
+    }
     return buffers;
 }

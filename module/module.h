@@ -15,9 +15,9 @@ struct FrameBuffers;
 
 class Module : public SEModule_base {
 public:
-    // Runs the base constructor and sets every member below to zero (buffers null), so that a
+    // Runs the base constructor; every member below starts at zero (buffers null), so that a
     // host that processes before binding meets a defined state. Makes no host call.
-    Module(HostCallback hostCallback, void *hostData);
+    Module(HostCallback hostCallback, void *hostData) : SEModule_base(hostCallback, hostData) {}
     ~Module() override;
 
     // Re-reads the Active input at any plug's state change: a running instance re-selects its
@@ -59,33 +59,33 @@ public:
     // --- state, in declared order ----------------------------------------------------------
     // The host writes the settings' choice numbers and the audio plugs' buffer addresses into
     // these members through the plug descriptions; the module only reads them.
-    int16_t freqScale;    // plug 19: 0 1 V/oct, otherwise 1 V/kHz
-    int16_t fmMode;       // plug 12: 0 Disable, 1 Enable, 2 Half
-    int16_t pmMode;       // plug 13: 0 Disable, 1 Enable
-    float phase;          // cycles, nominally [0, 1)
-    float lastPitch;      // pitch value phaseIncrement was computed from
-    float phaseIncrement; // cycles per sample
-    float invSampleRate;  // seconds per sample
-    float maxFrequency;   // Hz: a quarter of the sample rate
-    const float *pitchIn;
-    float *pulseOut;
-    float *rampOut;
-    float *sawOut;
-    float *triangleOut;
-    const float *pulseLevelIn;
-    const float *rampLevelIn;
-    const float *sawLevelIn;
-    const float *triangleLevelIn;
-    const float *widthIn;
-    const float *syncIn;
-    const float *syncThresholdIn;
-    const float *syncAdvanceIn;
-    const float *phaseIn;
-    int16_t shape; // plug 14: 0 Perfect ... 4 Dark; other values Dark
-    const float *activeIn;
-    const float *phaseModIn;
-    bool syncArmed;
-    int32_t sleepCountdown; // samples left before the sleep request
-    float lastPulseSign;    // Perfect 2's memories, zeroed by open and while winding down
-    float lastRampValue;
+    int16_t freqScale = 0;       // plug 19: 0 1 V/oct, otherwise 1 V/kHz
+    int16_t fmMode = 0;          // plug 12: 0 Disable, 1 Enable, 2 Half
+    int16_t pmMode = 0;          // plug 13: 0 Disable, 1 Enable
+    float phase = 0.0f;          // cycles, nominally [0, 1)
+    float lastPitch = 0.0f;      // pitch value phaseIncrement was computed from
+    float phaseIncrement = 0.0f; // cycles per sample
+    float invSampleRate = 0.0f;  // seconds per sample
+    float maxFrequency = 0.0f;   // Hz: a quarter of the sample rate
+    const float *pitchIn = nullptr;
+    float *pulseOut = nullptr;
+    float *rampOut = nullptr;
+    float *sawOut = nullptr;
+    float *triangleOut = nullptr;
+    const float *pulseLevelIn = nullptr;
+    const float *rampLevelIn = nullptr;
+    const float *sawLevelIn = nullptr;
+    const float *triangleLevelIn = nullptr;
+    const float *widthIn = nullptr;
+    const float *syncIn = nullptr;
+    const float *syncThresholdIn = nullptr;
+    const float *syncAdvanceIn = nullptr;
+    const float *phaseIn = nullptr;
+    int16_t shape = 0; // plug 14: 0 Perfect ... 4 Dark; other values Dark
+    const float *activeIn = nullptr;
+    const float *phaseModIn = nullptr;
+    bool syncArmed = false;
+    int32_t sleepCountdown = 0; // samples left before the sleep request
+    float lastPulseSign = 0.0f; // Perfect 2's memories, zeroed by open and while winding down
+    float lastRampValue = 0.0f;
 };

@@ -1,16 +1,15 @@
-// The page: builds the controls from the module's plugs and the CLI's patch keys, keeps the
+// The page: builds the controls from the module's plug table (through the wasm module), keeps the
 // patch (the fourwave CLI's JSON), runs the module in an AudioWorklet, and draws the scope and
 // the spectrum from the samples the worklet produced.
-import { Engine, OUTPUT_NAMES } from './wasm.js';
-import { INPUTS, CHOICES } from './patch.js';
+import { Engine } from './wasm.js';
 import { powerSpectrum, measureTone, ANALYSIS_FRAMES, ANALYSIS_SETTLE_FRAMES } from './analysis.js';
 
 const $ = (id) => document.getElementById(id);
-const COLORS = ['--ramp', '--saw', '--pulse', '--triangle'].map((v) => getComputedStyle(document.documentElement).getPropertyValue(v).trim());
-const LABELS = ['Ramp', 'Saw', 'Pulse', 'Triangle'];
-const SETTINGS = [
-  ['shape', 'Shape'], ['fm', 'Audio Rate Frequency Modulation'], ['pm', 'Phase Modulation'], ['freq-scale', 'Freq Scale'],
-];
+// Each output's colour, the style sheet's --ramp, --saw, ... by the output's key.
+const colorOf = (output) => getComputedStyle(document.documentElement).getPropertyValue(`--${output.key}`).trim();
+// Saw Out alone is heard at first.
+const FIRST_HEARD = 'saw';
+const VOLTS_STEP = 0.01;
 const HISTORY = ANALYSIS_FRAMES;
 const SPECTRUM_FRAMES = 8192;
 const NOTE_KEYS = 'awsedftgyhujk';
@@ -27,7 +26,7 @@ const SIGNAL_SUGGESTIONS = {
 };
 
 const state = {
-  wasm: null, module: null, engine: null, defaults: {},
+  wasm: null, module: null, engine: null, defaults: {}, settings: [], inputs: [], outputs: [], colors: [],
   patch: {}, context: null, node: null, rate: 48000,
   history: [0, 1, 2, 3].map(() => new Float32Array(HISTORY)), written: 0,
   asleep: false, sleepRequests: 0, processCalls: 0, limited: 0, peak: 0,
@@ -97,44 +96,44 @@ function value(key) { return state.patch[key] ?? state.defaults[key]; }
 
 function buildControls() {
   const settings = $('settings');
-  for (const [key, label] of SETTINGS) {
+  for (const { key, name, choices } of state.settings) {
     const wrapper = document.createElement('label');
-    wrapper.textContent = label;
+    wrapper.textContent = name;
     const select = document.createElement('select');
     select.id = `setting-${key}`;
-    for (const [name, text] of CHOICES[key]) select.add(new Option(text, name));
+    for (const choice of choices) select.add(new Option(choice.label, choice.key));
     select.addEventListener('change', () => { state.patch[key] = select.value; patchChanged(); });
     wrapper.append(select);
     settings.append(wrapper);
   }
   const body = $('inputs');
-  for (const input of INPUTS) {
+  for (const input of state.inputs) {
     const row = body.insertRow();
     const name = row.insertCell();
     const labelled = document.createElement('label');
     labelled.htmlFor = `volts-${input.key}`;
-    labelled.textContent = input.label;
+    labelled.textContent = input.name;
     const range = document.createElement('span');
     range.className = 'range';
-    range.textContent = `${input.min} to ${input.max} V`;
+    range.textContent = `${input.minimum} to ${input.maximum} ${input.unit}`;
     name.append(labelled, range);
     name.title = input.help;
 
     const volts = row.insertCell();
     volts.className = 'volts';
     const slider = document.createElement('input');
-    Object.assign(slider, { type: 'range', min: input.min, max: input.max, step: input.step, id: `slider-${input.key}` });
-    slider.setAttribute('aria-label', `${input.label} in volts`);
+    Object.assign(slider, { type: 'range', min: input.minimum, max: input.maximum, step: VOLTS_STEP, id: `slider-${input.key}` });
+    slider.setAttribute('aria-label', `${input.name} in volts`);
     slider.tabIndex = -1; // the number field is the keyboard's way in; arrows work on it too
     const number = document.createElement('input');
-    Object.assign(number, { type: 'number', step: input.step, id: `volts-${input.key}` });
+    Object.assign(number, { type: 'number', step: VOLTS_STEP, id: `volts-${input.key}` });
     number.setAttribute('aria-describedby', `signal-${input.key}`);
     volts.append(slider, number);
 
     const signalCell = row.insertCell();
     const signal = document.createElement('input');
     Object.assign(signal, { type: 'text', id: `signal-${input.key}`, className: 'signal', placeholder: 'constant', spellcheck: false });
-    signal.setAttribute('aria-label', `${input.label} as a signal`);
+    signal.setAttribute('aria-label', `${input.name} as a signal`);
     // A few signals to start from, offered as the field's suggestions.
     const suggestions = document.createElement('datalist');
     suggestions.id = `signals-${input.key}`;
@@ -160,7 +159,7 @@ function buildControls() {
       const text = signal.value.trim();
       if (text === '') { setVolts(Number(number.value)); return; }
       try {
-        state.engine.checkSetting(input.key, text, input.label);
+        state.engine.checkSetting(input.key, text, input.name);
         signal.classList.remove('invalid');
         state.patch[input.key] = text;
         patchChanged();
@@ -171,15 +170,15 @@ function buildControls() {
     });
   }
   const outputs = $('output-choices');
-  LABELS.forEach((label, c) => {
+  state.outputs.forEach((output, c) => {
     const item = document.createElement('label');
     const box = document.createElement('input');
-    Object.assign(box, { type: 'checkbox', id: `hear-${OUTPUT_NAMES[c]}`, checked: c === 1 });
+    Object.assign(box, { type: 'checkbox', id: `hear-${output.key}`, checked: output.key === FIRST_HEARD });
     box.addEventListener('change', sendMix);
     const swatch = document.createElement('span');
     swatch.className = 'swatch';
-    swatch.style.background = COLORS[c];
-    item.append(box, swatch, `${label} Out`);
+    swatch.style.background = state.colors[c];
+    item.append(box, swatch, output.name);
     outputs.append(item);
   });
   $('master').addEventListener('input', () => { $('master-value').textContent = `${$('master').value} dB`; sendMix(); });
@@ -195,8 +194,8 @@ function buildControls() {
 }
 
 function refreshControls() {
-  for (const [key] of SETTINGS) $(`setting-${key}`).value = value(key);
-  for (const input of INPUTS) {
+  for (const { key } of state.settings) $(`setting-${key}`).value = value(key);
+  for (const input of state.inputs) {
     const v = value(input.key);
     const constant = typeof v === 'number' ? v : state.engine.number(String(v));
     $(`signal-${input.key}`).value = constant === null ? String(v) : '';
@@ -213,7 +212,7 @@ function refreshControls() {
 
 function sendMix() {
   if (!state.node) return;
-  const gains = OUTPUT_NAMES.map((name) => ($(`hear-${name}`).checked ? 1 : 0));
+  const gains = state.outputs.map((output) => ($(`hear-${output.key}`).checked ? 1 : 0));
   const master = 10 ** (Number($('master').value) / 20);
   state.node.port.postMessage({ type: 'mix', gains, master });
 }
@@ -426,7 +425,7 @@ function drawScope() {
   const at = triggerIndex(span);
   for (let c = 0; c < 4; ++c) {
     const h = state.history[c];
-    g.strokeStyle = COLORS[c];
+    g.strokeStyle = state.colors[c];
     g.beginPath();
     for (let x = 0; x < width; ++x) {
       const i = at + Math.floor((x / width) * span);
@@ -461,7 +460,7 @@ function drawSpectrum() {
     const db = new Float32Array(power.length);
     for (let k = 0; k < power.length; ++k) db[k] = 10 * Math.log10(power[k] / (norm * norm) + 1e-20);
     state.spectra[c] = db;
-    g.strokeStyle = COLORS[c];
+    g.strokeStyle = state.colors[c];
     g.globalAlpha = 0.85;
     g.beginPath();
     let started = false;
@@ -490,7 +489,7 @@ function updateAlias(now) {
   const body = $('alias');
   // A measurement of a steady tone: the whole window after the last change of the patch.
   const filled = state.written - state.changedAt >= ANALYSIS_FRAMES + ANALYSIS_SETTLE_FRAMES;
-  const rows = LABELS.map((label, c) => {
+  const rows = state.outputs.map((output, c) => {
     let text = 'needs a steady Pitch', dc = '';
     if (hz && !filled) { text = 'measuring...'; state.alias[c] = null; }
     else if (hz && state.asleep) text = 'asleep';
@@ -500,7 +499,7 @@ function updateAlias(now) {
       text = m.silent ? 'silent' : `${m.aliasToSignalDb.toFixed(1)} dB`;
       dc = `${(Math.abs(m.dcVolts) < 0.0005 ? 0 : m.dcVolts).toFixed(3)} V`;
     }
-    return `<tr><td><span class="swatch" style="background:${COLORS[c]}"></span>${label}</td><td>${text}</td><td>${dc}</td></tr>`;
+    return `<tr><td><span class="swatch" style="background:${state.colors[c]}"></span>${output.name}</td><td>${text}</td><td>${dc}</td></tr>`;
   });
   body.innerHTML = rows.join('');
 }
@@ -581,6 +580,11 @@ async function main() {
   state.engine = new Engine(state.module);
   state.defaults = JSON.parse(state.engine.defaultPatch());
   delete state.defaults.comment;
+  const plugs = state.engine.plugTable();
+  state.settings = plugs.filter((p) => p.kind === 'setting');
+  state.inputs = plugs.filter((p) => p.kind === 'input');
+  state.outputs = plugs.filter((p) => p.kind === 'output');
+  state.colors = state.outputs.map(colorOf);
   state.engine.open('{}');
   $('module-name').textContent = `${state.engine.moduleName()}: four-waveform oscillator, compiled to WebAssembly`;
   $('about').textContent = state.engine.aboutText();

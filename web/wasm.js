@@ -121,8 +121,6 @@ export function runProgram(module, options) {
   }
 }
 
-export const OUTPUT_NAMES = ['ramp', 'saw', 'pulse', 'triangle'];
-
 // A patch, or one value of it, that the engine's reader refused; the message is the CLI's.
 export class PatchError extends Error {}
 
@@ -222,7 +220,8 @@ export class Engine {
     if (status === PATCH_REFUSED) throw new PatchError(this.patchProblem(patchText, 'patch'));
   }
 
-  // Renders `frames` frames; returns the four outputs' samples (views valid until the next call).
+  // Renders `frames` frames; returns the four outputs' samples, in outputs() order (views valid
+  // until the next call).
   render(frames) {
     const count = this.x.fw_render(frames);
     const buffer = this.x.memory.buffer;
@@ -243,11 +242,9 @@ export class Engine {
   }
   failure() { return this.string(this.x.fw_failure()); }
 
-  // The plugs as the instance describes them.
-  plugs() {
-    return this.string(this.x.fw_plugs()).split('\n').filter((l) => l !== '').map((line, plug) => {
-      const [name, direction, datatype, defaultText, listText] = line.split('|');
-      return { plug, name, direction: Number(direction), datatype: Number(datatype), defaultText, listText };
-    });
-  }
+  // The module's plug table (engine/patch.h's plugTableJson), in panel order: number, key, name,
+  // kind, unit, range, the module's default, the built-in patch's value, choices, help.
+  plugTable() { return JSON.parse(this.string(this.x.fw_plug_table())); }
+  // The four outputs in the order render() hands out their channels (Ramp, Saw, Pulse, Triangle).
+  outputs() { return this.plugTable().filter((plug) => plug.kind === 'output'); }
 }

@@ -22,7 +22,7 @@ class FourwaveProcessor extends AudioWorkletProcessor {
     this.peak = 0;
     this.limited = 0;
     this.port.onmessage = (event) => this.receive(event.data);
-    this.port.postMessage({ type: 'ready', plugs: this.engine.plugs(), rate: sampleRate });
+    this.port.postMessage({ type: 'ready', rate: sampleRate });
   }
 
   receive(message) {

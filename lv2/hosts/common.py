@@ -10,7 +10,7 @@ import soundfile
 
 INSTRUMENT = "https://tovik.example/plugins/fourwave-instrument"
 MODULAR = "https://tovik.example/plugins/fourwave"
-FADE_SECONDS = 0.005  # the instrument's fade in and out (lv2/note_player.h)
+FADE_SECONDS = 0.005  # the instrument's fade in and out (host/note_player.h)
 
 
 def check(ok, line):

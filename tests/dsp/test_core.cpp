@@ -10,7 +10,7 @@
 
 #include "module/dsp/core.h"
 #include "module/dsp/lanes.h"
-#include "support/fixture.h"
+#include "testkit/fixture.h"
 
 using namespace fourwave;
 using namespace fourwave::dsp;

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "module/dsp/frame.h"
-#include "support/routines.h"
+#include "testkit/routines.h"
 
 using namespace fourwave;
 using namespace fourwave::dsp;

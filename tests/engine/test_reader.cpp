@@ -27,7 +27,8 @@ const Refusal kRefusals[] = {
     {"[1]", ": a patch is a JSON object of settings, not array"},
     {R"({"shape": 3})",
      R"(, key "shape": '3' is not one of perfect, perfect2, bright, medium, dark)"},
-    {R"({"shape": true})", R"(, key "shape": expected a shape name, not true)"},
+    {R"({"shape": true})",
+     R"(, key "shape": expected perfect, perfect2, bright, medium or dark, not true)"},
     {R"({"pm": "maybe"})", R"(, key "pm": 'maybe' is not one of off, on)"},
     {R"({"rate": 44100.5})",
      R"(, key "rate": 44100.5 is not a whole number of hertz from 1000 to 768000)"},
@@ -93,11 +94,12 @@ TEST(PatchReader, ReadsEveryKindOfValue) {
     EXPECT_TRUE(patch.randomBlocks);
     EXPECT_EQ(patch.seed, 7u);
     EXPECT_EQ(patch.seconds, 1.5);
-    EXPECT_EQ(patch.inputs[0].kind(), Signal::Kind::ExponentialSweep);
-    EXPECT_EQ(patch.inputs[1].voltsAt(0, 44100, 1.5), 2.5);
-    EXPECT_EQ(patch.inputs[6].kind(), Signal::Kind::Pulse);
-    EXPECT_EQ(patch.inputs[11].voltsAt(44100 / 4, 44100, 1.5), 10.0); // 0.25 s: the first gate
-    EXPECT_EQ(patch.inputs[11].voltsAt(44100 / 2, 44100, 1.5), 0.0);  // 0.5 s: between them
+    EXPECT_EQ(patch.input(PITCH_INPUT).kind(), Signal::Kind::ExponentialSweep);
+    EXPECT_EQ(patch.input(WIDTH_INPUT).voltsAt(0, 44100, 1.5), 2.5);
+    EXPECT_EQ(patch.input(SYNC_INPUT).kind(), Signal::Kind::Pulse);
+    // At 0.25 s, within the first gate; at 0.5 s, between them.
+    EXPECT_EQ(patch.input(ACTIVE_INPUT).voltsAt(44100 / 4, 44100, 1.5), 10.0);
+    EXPECT_EQ(patch.input(ACTIVE_INPUT).voltsAt(44100 / 2, 44100, 1.5), 0.0);
 }
 
 // The frequency the CLI's analysis and the page look for: the core's conversion, folded below

@@ -8,7 +8,7 @@
 
 #include "host/host.h"
 #include "module/plugs.h"
-#include "support/fake_module.h"
+#include "testkit/fake_module.h"
 
 namespace fourwave {
 namespace {

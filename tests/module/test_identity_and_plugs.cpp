@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/fixture.h"
+#include "testkit/fixture.h"
 
 using namespace fourwave;
 using fourwave::test::linkedEntries;
@@ -87,7 +87,7 @@ void expectIdentity(const ModuleProperties &properties) {
     EXPECT_NE(about.back(), '\n');
     const std::vector<std::string> aboutLines = lines(about);
     ASSERT_EQ(aboutLines.size(), 28u);
-    EXPECT_EQ(aboutLines[0], "Tovik Fourwave v2.6" + kSuffix);
+    EXPECT_EQ(aboutLines[0], "Tovik Fourwave v" FOURWAVE_VERSION_TEXT + kSuffix);
     EXPECT_EQ(aboutLines[2], "Based on Fourwave module V1.1");
     for (int blank : {7, 19, 23, 26}) EXPECT_EQ(aboutLines[static_cast<size_t>(blank)], "");
     EXPECT_EQ(aboutLines[8], "Pitch: Volts");

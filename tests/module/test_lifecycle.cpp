@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "module/routines.h"
-#include "support/fixture.h"
+#include "testkit/fixture.h"
 
 using namespace fourwave;
 using fourwave::host::HostCall;

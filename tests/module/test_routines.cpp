@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "module/routines.h"
-#include "support/fixture.h"
-#include "support/routines.h"
+#include "testkit/fixture.h"
+#include "testkit/routines.h"
 
 using namespace fourwave;
 

@@ -40,8 +40,8 @@
 
 #include "host/host.h"
 #include "sdk/abi.h"
-#include "support/entry_proxy.h"
-#include "support/scripted_session.h"
+#include "testkit/entry_proxy.h"
+#include "testkit/scripted_session.h"
 
 namespace fourwave::platform {
 namespace {

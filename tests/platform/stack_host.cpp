@@ -33,8 +33,8 @@
 
 #include "host/host.h"
 #include "sdk/abi.h"
-#include "support/entry_proxy.h"
-#include "support/scripted_session.h"
+#include "testkit/entry_proxy.h"
+#include "testkit/scripted_session.h"
 
 extern "C" uint32_t fourwaveCallAtStackOffset(const void *function, const uint32_t *arguments,
                                               int32_t count, int32_t offset);

@@ -23,7 +23,7 @@
 #endif
 
 #include "host/host.h"
-#include "support/scripted_session.h"
+#include "testkit/scripted_session.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)

@@ -19,8 +19,8 @@
 
 #include "host/host.h"
 #include "sdk/gui_base.h"
-#include "support/scripted_session.h"
-#include "support/entries.h"
+#include "testkit/scripted_session.h"
+#include "testkit/entries.h"
 
 namespace fourwave::platform {
 namespace {

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "support/regression_patches.h"
+#include "testkit/regression_patches.h"
 
 namespace fourwave::regression {
 namespace {
@@ -98,7 +98,7 @@ TEST_P(ReferenceOutputs, EveryPatchMatchesItsRecordedHashes) {
 
 INSTANTIATE_TEST_SUITE_P(AllShapes, ReferenceOutputs, ::testing::Range<int16_t>(0, kShapeCount),
                          [](const ::testing::TestParamInfo<int16_t> &info) {
-                             return std::string(kShapeNames[info.param]);
+                             return std::string(kShapeChoices[info.param].key);
                          });
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -25,7 +26,7 @@
 
 #include "host/host.h"
 #include "module/plugs.h"
-#include "support/session.h"
+#include "testkit/session.h"
 
 using namespace fourwave;
 
@@ -44,10 +45,9 @@ struct PatchSpec {
 
 std::vector<PatchSpec> patchSet() {
     std::vector<PatchSpec> patches;
-    const char *shapes[] = {"perfect", "perfect2", "bright", "medium", "dark"};
-    for (int16_t shape = 0; shape < 5; ++shape) {
+    for (int16_t shape = 0; shape < static_cast<int16_t>(std::size(kShapeChoices)); ++shape) {
         for (int mod = 0; mod < 2; ++mod) {
-            const std::string base = std::string(shapes[shape]) + (mod ? "-mod" : "");
+            const std::string base = std::string(kShapeChoices[shape].key) + (mod ? "-mod" : "");
             patches.push_back({base + "-sweep", shape, static_cast<int16_t>(mod ? 1 : 0), 0, 0, 0});
             patches.push_back(
                 {base + "-sync-vkhz", shape, static_cast<int16_t>(mod ? 2 : 0), 0, 1, 1});

@@ -31,9 +31,9 @@
 
 #include "host/host.h"
 #include "module/plugs.h"
-#include "support/checks.h"
-#include "support/fake_module.h"
-#include "support/session.h"
+#include "testkit/checks.h"
+#include "testkit/fake_module.h"
+#include "testkit/session.h"
 
 using namespace fourwave;
 using fourwave::host::Host;

@@ -11,8 +11,8 @@
 
 #include "host/host.h"
 #include "module/plugs.h"
-#include "support/checks.h"
-#include "support/fake_module.h"
+#include "testkit/checks.h"
+#include "testkit/fake_module.h"
 
 namespace fourwave {
 namespace {

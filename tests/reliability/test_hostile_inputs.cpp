@@ -16,8 +16,8 @@
 
 #include "host/host.h"
 #include "module/plugs.h"
-#include "support/checks.h"
-#include "support/routines.h"
+#include "testkit/checks.h"
+#include "testkit/routines.h"
 
 namespace fourwave {
 namespace {

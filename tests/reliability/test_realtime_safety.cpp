@@ -12,7 +12,7 @@
 
 #include "host/host.h"
 #include "module/plugs.h"
-#include "support/checks.h"
+#include "testkit/checks.h"
 
 namespace fourwave {
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "support/regression_patches.h"
+#include "testkit/regression_patches.h"
 
 namespace {
 

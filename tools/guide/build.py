@@ -6,8 +6,9 @@
       Measures every claim of the guide on the build (tools/guide/facts.py: renders with
       `fourwave render` and `fourwave analyze`; what no render can show, a setting changed
       while the module runs, by the module's own tests in fourwave_tests, --tests; by default
-      beside fourwave), reads the plug table and about text from the plug-in library
-      (tools/guide/plugs.py; by default fourwave_sse.so beside fourwave), renders each shape
+      beside fourwave), reads the plug table and, from the plug-in library, the about text
+      (`fourwave plugs --json`, tools/guide/plugs.py; by default fourwave_sse.so beside
+      fourwave), renders each shape
       and each example, draws them with tools/plot.py and the guide's own pictures
       (tools/guide/pictures.py: the plugs, the first voice, the spectra, the warnings), fills
       the text of tools/guide/guide.md.in (the measured values, the alias table, the about
@@ -20,8 +21,8 @@
       guide is out of date; also checks that every picture the guide shows is there.
 
 A claim that the build does not bear out (a sentence of the template whose check in facts.py
-fails, a plug table row that differs from the plug-in's) stops either run with status 2 and a
-line naming the claim.
+fails, a plug table row whose number, name or kind differs from the plug table's) stops either
+run with status 2 and a line naming the claim.
 
 The same build gives the same bytes: the Markdown rendering is deterministic and the pictures
 are written without the plotting library's version in their metadata.
@@ -68,7 +69,6 @@ def read_version():
 
 VERSION = read_version()
 
-SHAPES = ["perfect", "perfect2", "bright", "medium", "dark"]
 # The example patches the guide shows, with their titles.
 EXAMPLES_SHOWN = {"hard-sync": "hard sync", "soft-sync": "soft sync",
                   "fm-half": "frequency modulation at half the audio rate",
@@ -76,20 +76,6 @@ EXAMPLES_SHOWN = {"hard-sync": "hard sync", "soft-sync": "soft sync",
 MARKDOWN_NAME = "fourwave-guide.md"
 HTML_NAME = "fourwave-guide.html"
 
-CHOICES = {
-    "shape": ("Shape", {"perfect": "Perfect", "perfect2": "Perfect 2", "bright": "Bright",
-                        "medium": "Medium", "dark": "Dark"}),
-    "fm": ("Audio Rate Frequency Modulation", {"off": "Disable", "on": "Enable",
-                                               "half": "Half"}),
-    "pm": ("Phase Modulation", {"off": "Disable", "on": "Enable"}),
-    "freq-scale": ("Freq Scale", {"oct": "1 Volt/Octave", "khz": "1 Volt/kHz"}),
-}
-INPUTS = {
-    "pitch": "Pitch", "width": "Width", "sync": "Sync", "phase": "Phase",
-    "phase-mod": "Phase Mod", "ramp-level": "Ramp Level", "saw-level": "Saw Level",
-    "pulse-level": "Pulse Level", "triangle-level": "Triangle Level",
-    "sync-threshold": "Sync Threshold", "sync-advance": "Sync Advance", "active": "Active",
-}
 # The render's own settings, not plugs.
 RENDER_KEYS = {"seconds", "rate", "block", "seed"}
 
@@ -153,7 +139,7 @@ def describe_signal(value):
     fail(f"unknown signal '{text}'")
 
 
-def example_section(name):
+def example_section(name, module):
     path = os.path.join(EXAMPLES, f"{name}.json")
     with open(path, encoding="utf-8") as file:
         patch = json.load(file)
@@ -161,13 +147,14 @@ def example_section(name):
     for key, value in patch.items():
         if key == "comment" or key in RENDER_KEYS:
             continue
-        if key in CHOICES:
-            plug, names = CHOICES[key]
-            rows.append((plug, names.get(str(value), str(value))))
-        elif key in INPUTS:
-            rows.append((INPUTS[key], describe_signal(value)))
-        else:
+        plug = plugs.by_key(module).get(key)
+        if plug is None or plug["kind"] == "output":
             fail(f"{path}: unknown key '{key}'")
+        if plug["kind"] == "setting":
+            labels = dict(zip(plug["choiceKeys"], plug["choices"]))
+            rows.append((plug["name"], labels.get(str(value), str(value))))
+        else:
+            rows.append((plug["name"], describe_signal(value)))
     seconds = patch.get("seconds", 2)
     title = EXAMPLES_SHOWN[name]
     comment = patch.get("comment", "")
@@ -188,28 +175,31 @@ def alias_table(fourwave):
 
 
 def check_plug_table(text, module):
-    """The guide's table of the twenty plugs against the plug-in's own: number, name, kind and
-    default of every row."""
-    rows = re.findall(r"^\| (\d+) \| ([^|]+) \| (input|output|setting) \| ([^|]+) \|", text,
-                      re.MULTILINE)
+    """The guide's table of the twenty plugs against the plug table: the number, name and kind
+    of every row (the defaults and choices are filled in from it)."""
+    rows = re.findall(r"^\| (\d+) \| ([^|]+) \| (input|output|setting) \|", text, re.MULTILINE)
     table = module["plugs"]
     if len(rows) != len(table):
         fail(f"{TEMPLATE}: the plug table has {len(rows)} rows; the plug-in has {len(table)} plugs")
-    for (number, name, kind, described), plug in zip(rows, table):
-        wrong = []
-        if int(number) != plug["number"] or name.strip() != plug["name"]:
-            wrong.append(f"is plug {plug['number']} \"{plug['name']}\"")
-        if kind != plug["kind"]:
-            wrong.append(f"is an {plug['kind']}")
-        if plug["choices"]:
-            default = plug["choices"][int(plug["default"])]
-            if f"{default} (default)" not in described:
-                wrong.append(f"defaults to {default}")
-        elif kind == "input" and f"default {plug['default']} V" not in described:
-            wrong.append(f"defaults to {plug['default']} V")
-        if wrong:
+    for (number, name, kind), plug in zip(rows, table):
+        if int(number) != plug["number"] or name.strip() != plug["name"] or kind != plug["kind"]:
             fail(f"{TEMPLATE}: the plug table's row {number} ({name.strip()}) is wrong: the plug "
-                 + " and ".join(wrong))
+                 f"is {plug['kind']} {plug['number']} \"{plug['name']}\"")
+
+
+def fill_plug_values(text, module):
+    """{{DEFAULT:key}}: an input's default in volts; {{CHOICES:key}}: a setting's choices, its
+    default marked. Both as the plug table has them."""
+    def value(match):
+        plug = plugs.by_key(module).get(match.group(2))
+        if plug is None:
+            fail(f"{TEMPLATE}: no plug '{match.group(2)}'")
+        if match.group(1) == "DEFAULT":
+            return f"{plug['default']} V"
+        default = int(plug["default"])
+        return ", ".join(label + (" (default)" if i == default else "")
+                         for i, label in enumerate(plug["choices"]))
+    return re.sub(r"\{\{(DEFAULT|CHOICES):([a-z-]+)\}\}", value, text)
 
 
 def fill_facts(text, measured):
@@ -229,6 +219,7 @@ def make_markdown(fourwave, measured, module):
     # {{# ... }}: notes for the template's editors, left out of the guide.
     text = re.sub(r"\{\{#.*?\}\}\n", "", text, flags=re.DOTALL)
     check_plug_table(text, module)
+    text = fill_plug_values(text, module)
     text = fill_facts(text, measured)
     # The LV2 install section is a fragment of its own, kept beside the LV2 plug-in's docs.
     with open(INSTALL_LV2, encoding="utf-8") as file:
@@ -244,7 +235,7 @@ def make_markdown(fourwave, measured, module):
         "{{ABOUT_TEXT}}": module["about"],
     }
     for name in EXAMPLES_SHOWN:
-        replacements[f"{{{{EXAMPLE:{name}}}}}"] = example_section(name)
+        replacements[f"{{{{EXAMPLE:{name}}}}}"] = example_section(name, module)
     for key, value in replacements.items():
         if key not in text:
             fail(f"{TEMPLATE}: no {key}")
@@ -311,9 +302,10 @@ def make_pictures(fourwave, folder, scratch, module, render, voice):
     renders = [("warning-default-levels",
                 [*map(str, facts.default_patch(module)), "--seconds", "0.5"],
                 "A new module with Active at 10 V and Pitch at 5 V", True)]
-    renders += [(f"shape-{shape}", ["--shape", shape, "--seconds", "2"],
-                 f"Shape {CHOICES['shape'][1][shape]}, Pitch swept from 2 V to 9 V", True)
-                for shape in SHAPES]
+    shape = plugs.by_key(module)["shape"]
+    renders += [(f"shape-{key}", ["--shape", key, "--seconds", "2"],
+                 f"Shape {label}, Pitch swept from 2 V to 9 V", True)
+                for key, label in zip(shape["choiceKeys"], shape["choices"])]
     for name in EXAMPLES_SHOWN:
         path = os.path.join(EXAMPLES, f"{name}.json")
         with open(path, encoding="utf-8") as file:
@@ -357,8 +349,8 @@ def main():
 
     plugin = args.plugin or os.path.join(os.path.dirname(args.fourwave), "fourwave_sse.so")
     try:
-        module = plugs.read_module(plugin)
-    except (OSError, RuntimeError) as error:
+        module = plugs.read_module(args.fourwave, plugin)
+    except (OSError, RuntimeError, ValueError) as error:
         fail(f"{plugin}: {error}")
     examples = {name: os.path.join(EXAMPLES, f"{name}.json") for name in EXAMPLES_SHOWN}
     with tempfile.TemporaryDirectory() as scratch:

@@ -10,25 +10,30 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-import { Engine, OUTPUT_NAMES, PatchError } from '../wasm.js';
-import { INPUTS } from '../patch.js';
+import { Engine, PatchError } from '../wasm.js';
 import { encodeWav } from './wav.js';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const defaultWasm = process.env.FOURWAVE_WASM || path.join(root, 'build/web/fourwave.wasm');
 
-const usage = `Usage: scripts/web-render [PATCH.json] -o OUT.wav [options]
+// The usage, with the settings and inputs the engine's plug table lists (none without one).
+function usage(engine) {
+  const plugs = engine ? engine.plugTable() : [];
+  const settings = plugs.filter((p) => p.kind === 'setting').map((p) => `--${p.key} ${p.choices.map((c) => c.key).join('|')}`);
+  const inputs = plugs.filter((p) => p.kind === 'input').map((p) => `--${p.key}`);
+  return `Usage: scripts/web-render [PATCH.json] -o OUT.wav [options]
 
 Renders a patch through the WebAssembly build (build/web/fourwave.wasm) under node: the
 fourwave CLI's patch format, defaults, options and 4-channel float WAV (Ramp, Saw, Pulse,
 Triangle), so that the file can be compared with 'fourwave render'.
 
-Settings:  --shape NAME  --freq-scale oct|khz  --fm off|on|half  --pm off|on
+Settings:  ${settings.join('  ')}
            --rate HZ  --block N|random  --seed N  --seconds S
 Inputs (volts or a signal, as in fourwave render --help):
-           ${INPUTS.map((i) => `--${i.key}`).join('  ')}
+           ${inputs.join('  ')}
 Output:    -o, --output OUT.wav   --split (four mono files)   -q, --quiet
            --wasm PATH (default: build/web/fourwave.wasm, or $FOURWAVE_WASM)`;
+}
 
 class UsageError extends Error {}
 
@@ -90,11 +95,11 @@ function writeAtomically(file, bytes) {
 
 function main() {
   const argv = process.argv.slice(2);
+  const wasm = wasmOption(argv);
   if (argv.includes('-h') || argv.includes('--help')) {
-    console.log(usage);
+    console.log(usage(fs.existsSync(wasm) ? new Engine(new WebAssembly.Module(fs.readFileSync(wasm))) : null));
     return 0;
   }
-  const wasm = wasmOption(argv);
   if (!fs.existsSync(wasm)) {
     throw new UsageError(`${wasm}: no such file (build it with scripts/web --build-only, or give --wasm PATH)`);
   }
@@ -135,7 +140,7 @@ function main() {
   }
   const seconds = Number(process.hrtime.bigint() - started) / 1e9;
   if (options.split) {
-    OUTPUT_NAMES.forEach((name, c) => writeAtomically(splitPath(options.output, name), encodeWav([channels[c]], rate)));
+    engine.outputs().forEach((output, c) => writeAtomically(splitPath(options.output, output.key), encodeWav([channels[c]], rate)));
   } else {
     writeAtomically(options.output, encodeWav(channels, rate));
   }

@@ -102,7 +102,7 @@ EMSCRIPTEN_KEEPALIVE void *fw_alloc(int32_t bytes) {
 EMSCRIPTEN_KEEPALIVE void fw_free(void *pointer) { std::free(pointer); }
 
 // The CLI's built-in default patch, as JSON.
-EMSCRIPTEN_KEEPALIVE const char *fw_default_patch() { return kDefaultPatchJson; }
+EMSCRIPTEN_KEEPALIVE const char *fw_default_patch() { return defaultPatchJson().c_str(); }
 
 // The module's name and about text, as getModuleProperties gives them.
 EMSCRIPTEN_KEEPALIVE const char *fw_module_text(int32_t which) {
@@ -147,7 +147,7 @@ EMSCRIPTEN_KEEPALIVE double fw_number(const char *text) {
 EMSCRIPTEN_KEEPALIVE const char *fw_patch_keys() {
     std::string keys;
     for (const std::string &key : kSettingKeys) keys += (keys.empty() ? "" : ",") + key;
-    for (const InputKey &input : kInputKeys) keys += std::string(",") + input.key;
+    for (const Plug input : kPatchInputs) keys += std::string(",") + plugInfo(input).key;
     return handOut(keys);
 }
 
@@ -249,18 +249,7 @@ EMSCRIPTEN_KEEPALIVE const char *fw_sleep_frames() {
 // What broke the last render (a block check), or "".
 EMSCRIPTEN_KEEPALIVE const char *fw_failure() { return session.failure.c_str(); }
 
-// The plugs as the instance describes them: "name|direction|datatype|default|choices" per
-// line, in plug order.
-EMSCRIPTEN_KEEPALIVE const char *fw_plugs() {
-    if (!session.runner) return "";
-    std::string lines;
-    for (const PlugDescription &d : session.runner->host().descriptions()) {
-        lines += std::string(d.name != nullptr ? d.name : "") + "|" + std::to_string(d.direction) +
-                 "|" + std::to_string(d.datatype) + "|" +
-                 (d.defaultText != nullptr ? d.defaultText : "") + "|" +
-                 (d.listText != nullptr ? d.listText : "") + "\n";
-    }
-    return handOut(lines);
-}
+// The plug table (JSON, engine/patch.h's plugTableJson): the page builds its controls from it.
+EMSCRIPTEN_KEEPALIVE const char *fw_plug_table() { return handOut(plugTableJson().dump()); }
 
 } // extern "C"

@@ -150,7 +150,7 @@ using test::kInputPlugs;
 
 Rendered render(int16_t shape, const RegressionPatch &patch, const test::BlockStep &take) {
     Rendered result;
-    result.key = std::string(kShapeNames[shape]) + "/" + patch.name;
+    result.key = std::string(kShapeChoices[shape].key) + "/" + patch.name;
 
     host::HostOptions options;
     options.bufferFrames = kBufferFrames;

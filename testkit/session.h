@@ -39,7 +39,7 @@ constexpr int32_t kInputPlugs[] = {PITCH_INPUT,          WIDTH_INPUT,        SYN
                                    PHASE_INPUT,          PHASE_MOD_INPUT,    RAMP_LEVEL_INPUT,
                                    SAW_LEVEL_INPUT,      PULSE_LEVEL_INPUT,  TRIANGLE_LEVEL_INPUT,
                                    SYNC_THRESHOLD_INPUT, SYNC_ADVANCE_INPUT, ACTIVE_INPUT};
-constexpr int32_t kOutputPlugs[] = {RAMP_OUTPUT, SAW_OUTPUT, PULSE_OUTPUT, TRIANGLE_OUTPUT};
+constexpr auto kOutputPlugs = kPanelOutputs;
 
 // (host, samples run before this block, the block's count)
 using BlockStep = std::function<void(host::Host &, int32_t, int32_t)>;

@@ -1,6 +1,6 @@
 // MIDI notes as the module's Pitch and Active inputs, and the gain of a main output that
-// starts and ends every sound without a click. Plain floats and bytes: it knows nothing of
-// LV2, so that any host loop can drive it.
+// starts and ends every sound without a click. Plain floats and bytes: it knows nothing of any
+// plug-in format; the host driving loop (driver.h) plays it, as the LV2 instrument does.
 //
 //   - Mono, last-note priority: a note sets the pitch; releasing it returns to the latest
 //     note still held, without a new attack; the pitch stays at the last note when all are
@@ -25,7 +25,7 @@
 
 #include <stdint.h>
 
-namespace fourwave::lv2 {
+namespace fourwave::host {
 
 class NotePlayer {
 public:
@@ -72,4 +72,4 @@ private:
     int32_t step_ = 0; // the fade's step: 0 silent, fadeFrames_ fully open
 };
 
-} // namespace fourwave::lv2
+} // namespace fourwave::host

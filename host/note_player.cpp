@@ -1,11 +1,12 @@
+// MIDI notes as Pitch, Active and a main output's gain (note_player.h).
 #include "note_player.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "module/plugs.h"
+#include "sdk/host_scale.h"
 
-namespace fourwave::lv2 {
+namespace fourwave::host {
 
 namespace {
 
@@ -109,4 +110,4 @@ void NotePlayer::render(float *pitch, float *active, float *gain, int32_t count)
     std::fill(gain + i, gain + count, wanted ? 1.0f : 0.0f);
 }
 
-} // namespace fourwave::lv2
+} // namespace fourwave::host

@@ -13,6 +13,7 @@
 
 #include <stdint.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -56,8 +57,7 @@ constexpr RegressionPatch kPatches[] = {
     {"hostile-plain", 0, 0, 0, 48000.0f, PitchSignal::Hostile, true, false, true, false},
 };
 
-constexpr const char *kShapeNames[] = {"perfect", "perfect2", "bright", "medium", "dark"};
-constexpr int16_t kShapeCount = 5;
+constexpr int16_t kShapeCount = static_cast<int16_t>(std::size(kShapeChoices));
 
 struct Rendered {
     std::string key;    // shape/patch
