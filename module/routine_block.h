@@ -12,18 +12,16 @@
 
 namespace fourwave {
 
-using namespace dsp;
-
 // The one block entry of all ten routines: the module's floating-point environment for the
 // block, whoever installed the routine.
 template <class Shape, class Mod>
 int32_t runBlock(Module &m, int32_t blockOffset, int32_t sampleCount) {
     const FloatEnvironmentGuard environment; // the host calls the routines directly
     if (!m.buffersBound()) return 0;
-    const FrameBuffers buffers = m.frameBuffers();
-    FrameState state{m.loadOscillator(), EdgeMemory{m.lastPulseSign, m.lastRampValue}};
+    const dsp::FrameBuffers buffers = m.frameBuffers();
+    dsp::FrameState state{m.loadOscillator(), dsp::EdgeMemory{m.lastPulseSign, m.lastRampValue}};
     PinActiveSource active{m.getPin(ACTIVE_INPUT)};
-    runFrame<Shape, Mod>(buffers, state, active, blockOffset, sampleCount);
+    dsp::runFrame<Shape, Mod>(buffers, state, active, blockOffset, sampleCount);
     m.storeOscillator(state.oscillator);
     m.lastPulseSign = state.memory.lastPulseSign;
     m.lastRampValue = state.memory.lastRampValue;
@@ -33,7 +31,8 @@ int32_t runBlock(Module &m, int32_t blockOffset, int32_t sampleCount) {
 // A plain routine: the shape's frame with the pitch followed once per block.
 template <class Shape>
 int32_t processPlain(void *object, int32_t blockOffset, int32_t sampleCount) {
-    return runBlock<Shape, NoModulation>(*static_cast<Module *>(object), blockOffset, sampleCount);
+    return runBlock<Shape, dsp::NoModulation>(*static_cast<Module *>(object), blockOffset,
+                                              sampleCount);
 }
 
 // A modulation routine: the settings are constant during a block, so the variant is chosen
@@ -41,6 +40,7 @@ int32_t processPlain(void *object, int32_t blockOffset, int32_t sampleCount) {
 // Enable or Half follows the pitch per block, and PM is on only at Enable.
 template <class Shape>
 int32_t processModulated(void *object, int32_t blockOffset, int32_t sampleCount) {
+    using dsp::FollowPitch, dsp::Modulation;
     Module &m = *static_cast<Module *>(object);
     const bool pm = m.pmMode == PM_ENABLE;
     switch (m.fmMode) {
@@ -57,7 +57,7 @@ int32_t processModulated(void *object, int32_t blockOffset, int32_t sampleCount)
     default:
         return pm ? runBlock<Shape, Modulation<FollowPitch::PerBlock, true>>(m, blockOffset,
                                                                              sampleCount)
-                  : runBlock<Shape, NoModulation>(m, blockOffset, sampleCount);
+                  : runBlock<Shape, dsp::NoModulation>(m, blockOffset, sampleCount);
     }
 }
 

@@ -5,10 +5,10 @@
 namespace fourwave {
 
 int32_t SE_ABI processBright(void *o, int32_t b, int32_t n) {
-    return processPlain<BrightShape>(o, b, n);
+    return processPlain<dsp::BrightShape>(o, b, n);
 }
 int32_t SE_ABI processBrightMod(void *o, int32_t b, int32_t n) {
-    return processModulated<BrightShape>(o, b, n);
+    return processModulated<dsp::BrightShape>(o, b, n);
 }
 
 } // namespace fourwave

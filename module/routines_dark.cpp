@@ -5,10 +5,10 @@
 namespace fourwave {
 
 int32_t SE_ABI processDark(void *o, int32_t b, int32_t n) {
-    return processPlain<DarkShape>(o, b, n);
+    return processPlain<dsp::DarkShape>(o, b, n);
 }
 int32_t SE_ABI processDarkMod(void *o, int32_t b, int32_t n) {
-    return processModulated<DarkShape>(o, b, n);
+    return processModulated<dsp::DarkShape>(o, b, n);
 }
 
 } // namespace fourwave

@@ -5,10 +5,10 @@
 namespace fourwave {
 
 int32_t SE_ABI processMedium(void *o, int32_t b, int32_t n) {
-    return processPlain<MediumShape>(o, b, n);
+    return processPlain<dsp::MediumShape>(o, b, n);
 }
 int32_t SE_ABI processMediumMod(void *o, int32_t b, int32_t n) {
-    return processModulated<MediumShape>(o, b, n);
+    return processModulated<dsp::MediumShape>(o, b, n);
 }
 
 } // namespace fourwave

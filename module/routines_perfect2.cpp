@@ -5,10 +5,10 @@
 namespace fourwave {
 
 int32_t SE_ABI processPerfect2(void *o, int32_t b, int32_t n) {
-    return processPlain<Perfect2Shape>(o, b, n);
+    return processPlain<dsp::Perfect2Shape>(o, b, n);
 }
 int32_t SE_ABI processPerfect2Mod(void *o, int32_t b, int32_t n) {
-    return processModulated<Perfect2Shape>(o, b, n);
+    return processModulated<dsp::Perfect2Shape>(o, b, n);
 }
 
 } // namespace fourwave
