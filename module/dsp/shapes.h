@@ -379,17 +379,39 @@ struct SoftShape {
         return Levels{levelValues(l), 10.0f * p, 20.0f * p, 0.5f * p};
     }
 
+    // The ramp's argument is its phase but in the zones either side of the wrap, where it turns
+    // back with a slope of 10; either way it is clamped to the zone's range.
+    template <class T>
+    FOURWAVE_DSP_INLINE static T clampArgument(T x) {
+        return select(x > T(Edges::kRampArgMax), T(Edges::kRampArgMax),
+                      select(x < T(Edges::kRampArgMin), T(Edges::kRampArgMin), x));
+    }
+    template <class T>
+    FOURWAVE_DSP_INLINE static auto inRampZone(T t) {
+        return (t <= T(Edges::kRampZoneLow)) | (t >= T(Edges::kRampZoneHigh));
+    }
     template <class T>
     FOURWAVE_DSP_INLINE static T rampArgument(T t) {
-        const T x = choose(
+        return clampArgument(choose(
             t <= T(Edges::kRampZoneLow), [&] { return T((1.0f - kRampSlope * t) - 0.5f); },
             [&] {
                 return choose(
                     t >= T(Edges::kRampZoneHigh),
                     [&] { return T((t - 1.0f) * (-kRampSlope) + 0.5f); }, [&] { return t; });
-            });
-        return select(x > T(Edges::kRampArgMax), T(Edges::kRampArgMax),
-                      select(x < T(Edges::kRampArgMin), T(Edges::kRampArgMin), x));
+            }));
+    }
+
+    // The pulse away from its edges: half the Pulse Level up to W, minus half past it.
+    template <class T>
+    FOURWAVE_DSP_INLINE static T plateau(const Levels &l, T t, T width) {
+        return select(t <= width, T(l.halfPulse), T(-l.halfPulse));
+    }
+    // Where pulseEdge answers something else than the plateau: the zones it tests, in its order.
+    template <class T>
+    FOURWAVE_DSP_INLINE static auto inPulseZone(T t, T width) {
+        const auto upToWidth = t <= width;
+        return (upToWidth & ((t < T(kRiseLateEnd)) | (t >= width - kPulseHalfWidth))) |
+               ((!upToWidth) & ((t > T(kRiseEarlyStart)) | (t < width + kPulseHalfWidth)));
     }
 
     // The first matching zone wins: up to W the late rise over the fall, past W the early rise.
@@ -428,13 +450,25 @@ struct SoftShape {
             return out;
         }
 
-        const T x = rampArgument(t);
+        // On lanes, where no lane is near an edge (most groups: the zones take a fifth of the
+        // cycle), the zones' formulas are skipped: the ramp's argument is the clamped phase and
+        // the pulse is on its plateau, the values the zones' selections give there. One sample
+        // computes only its own zone's formula anyway.
+        bool plateaus = false;
+        if constexpr (LaneCount<T>::value > 1)
+            plateaus = !anyLane(inRampZone(t) | (l.pulseOn & inPulseZone(t, width)));
+        T x, edge;
+        if (plateaus) {
+            x = clampArgument(t);
+            edge = l.pulseOn ? plateau(levels, t, width) : T(0.0f);
+        } else {
+            x = rampArgument(t);
+            edge = l.pulseOn ? pulseEdge(levels, t, width) : T(0.0f);
+        }
         out.ramp = !l.rampOn ? T(0.0f) : (0.5f - x) * l.ramp;
         out.saw = !l.sawOn ? T(0.0f) : -((0.5f - x) * l.saw);
-        out.pulse = l.pulseOn
-                        ? select(widthInRange(width),
-                                 pulseEdge(levels, t, width) - (width - 0.5f) * l.pulse, T(0.0f))
-                        : T(0.0f);
+        out.pulse = l.pulseOn ? select(widthInRange(width), edge - (width - 0.5f) * l.pulse, T(0.0f))
+                              : T(0.0f);
 
         Band::fade(out, l, clipped, p);
         if (anyLane(top)) Band::takeTop(out, l, clipped, top);
