@@ -66,7 +66,8 @@ def classify(name):
 
 
 def callgrind(bench, plugin, name, iterations, events=None):
-    """{function: [counts of `events`]} of one benchmark run under callgrind."""
+    """[(function, [counts of `events`])] of one benchmark run under callgrind, every function
+    however small."""
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, "callgrind.out")
         env = dict(os.environ, FOURWAVE_BENCH_ITERATIONS=str(iterations))
@@ -76,24 +77,33 @@ def callgrind(bench, plugin, name, iterations, events=None):
                                   "--benchmark_filter=^%s(/|$)" % name],
                        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         show = ["--show=" + ",".join(events)] if events else []
-        text = subprocess.run(["callgrind_annotate"] + show + [out], capture_output=True,
-                              text=True, check=True).stdout
+        text = subprocess.run(["callgrind_annotate", "--threshold=100"] + show + [out],
+                              capture_output=True, text=True, check=True).stdout
     width = len(events) if events else 1
-    number = r"\s*([\d,]+)\s+(?:\([^)]*\)\s+)?"
-    pattern = re.compile(r"^" + number * width + r"\S*?:(.*)$")
-    functions = {}
+    functions = []
     for line in text.splitlines():
-        m = pattern.match(line)
-        if m:
-            functions[m.group(width + 1)] = [int(m.group(k + 1).replace(",", ""))
-                                             for k in range(width)]
+        # The counts ("." for none), each possibly followed by its percentage, then
+        # "file:function".
+        fields = line.split()
+        counts = []
+        k = 0
+        while k < len(fields) and len(counts) < width and re.fullmatch(r"[\d,]+|\.", fields[k]):
+            counts.append(0 if fields[k] == "." else int(fields[k].replace(",", "")))
+            k += 1
+            if k < len(fields) and fields[k].startswith("("):
+                while k < len(fields) and not fields[k].endswith(")"):
+                    k += 1
+                k += 1
+        if len(counts) < width or k >= len(fields) or ":" not in fields[k]:
+            continue
+        functions.append((" ".join(fields[k:]).split(":", 1)[1], counts))
     return functions
 
 
 def measure(bench, plugin, name, block):
     samples = (ITERATIONS + WARM_BLOCKS) * block
     parts = {"loop": 0.0, "pin": 0.0, "host": 0.0, "libm": 0.0}
-    for function, (count,) in callgrind(bench, plugin, name, ITERATIONS).items():
+    for function, (count,) in callgrind(bench, plugin, name, ITERATIONS):
         part = classify(function)
         if part:
             parts[part] += count / samples
@@ -180,7 +190,7 @@ def patch(bench, plugin):
         sums = [0.0] * len(events)
         functions = callgrind(bench, plugin, "patch/%s/%s/block:64" % (flavour, mode),
                               PATCH_ITERATIONS, events)
-        for function, counts in functions.items():
+        for function, counts in functions:
             if classify(function):
                 sums = [s + c / samples for s, c in zip(sums, counts)]
         figures[mode] = dict(zip(events, sums))

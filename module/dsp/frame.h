@@ -136,17 +136,25 @@ FOURWAVE_DSP_INLINE LaneLevels<T> readLaneLevels(const FrameBuffers &b, int32_t 
 // A block runs in stretches of up to kStretchSamples samples that end before a level refresh,
 // so that a refresh can only fall on a stretch's first sample. Each stretch has two passes: a
 // serial one that makes every sample's Active test (the host sees its calls in the same
-// order), the refresh, the frequency step, the sync edge, the waveform phase and the phase
-// advance, and collects the waveform phases; then the waveform pass, which runs the shape's
-// step over each run of active samples, several samples at a time where the shape allows.
+// order), the frequency step, the sync edge, the waveform phase and the phase advance, and
+// collects the waveform phases; then the waveform pass, which takes the levels (the refresh)
+// and runs the shape's step over each run of active samples, several samples at a time where
+// the shape allows.
+//
+// The serial pass knows nothing of the shape: it is compiled once per modulation variant and
+// shared by the five shapes' routines, and it hands each stretch to the routine's waveform pass
+// (compiled once per shape, shared by the shape's two routines where the pitch holds) through
+// a pointer fixed for the routine. A host runs the routines of a patch one after another, and
+// this way their code in the instruction cache is two serial passes and a waveform pass per
+// shape instead of ten frames; the pointer costs a call per stretch.
 constexpr int32_t kStretchSamples = 16;
 
-// Where the stretch that starts at buffer index i ends (exclusive).
-template <class Shape>
-FOURWAVE_DSP_INLINE int32_t stretchEnd(int32_t i, int32_t end) {
+// Where the stretch that starts at buffer index i ends (exclusive). With a refresh every 16
+// samples, before the next one.
+FOURWAVE_DSP_INLINE int32_t stretchEnd(int32_t i, int32_t end, bool refreshes) {
     const int32_t remaining = end - i;
     int32_t length = kStretchSamples;
-    if constexpr (!Shape::kLevelsEverySample) {
+    if (refreshes) {
         // The next remaining count that is 8 mod 16, after this one (two's complement: a
         // negative difference still gives its residue).
         const int32_t toRefresh = (remaining - kLevelRefreshPhase) & (kLevelRefreshPeriod - 1);
@@ -155,23 +163,40 @@ FOURWAVE_DSP_INLINE int32_t stretchEnd(int32_t i, int32_t end) {
     return remaining <= length ? end : i + length;
 }
 
-// What the serial pass collects, by offset in the stretch: the waveform phase and, where they
-// can move within a block (FM), the crossfade pitch and the increment.
-template <bool PitchVaries>
+// What the serial pass collects, by offset in the stretch: the waveform phase, the crossfade
+// pitch and the increment (where FM moves them within the stretch), and the Active values.
 struct Stretch {
-    static constexpr int32_t kVarying = PitchVaries ? kStretchSamples : 1;
     alignas(16) float phase[kStretchSamples];
-    alignas(16) float pitch[kVarying];
-    alignas(16) float increment[kVarying];
+    alignas(16) float pitch[kStretchSamples];
+    alignas(16) float increment[kStretchSamples];
     alignas(16) float active[kStretchSamples]; // the stretch's Active values, read first
     // Written before read, sample by sample: not cleared at every block.
     Stretch() {}
 };
 
+// One run of active samples of a stretch, as the serial pass hands it to the waveform pass.
+struct StretchRun {
+    int32_t first;    // the stretch's first buffer index
+    int32_t count;    // its length
+    int32_t from, to; // the run: offsets from .. to - 1
+    bool opens;       // the stretch's first run: its levels are to be taken
+    bool refresh;     // the stretch's first sample is active and reads the levels
+    float pitch;      // the crossfade pitch and increment of the whole stretch, where they hold
+    float increment;
+};
+
+// The routine's waveform pass, as the serial pass calls it: `run` where the stretch has one
+// pitch and increment, `runVarying` where they are per sample (FM within a stretch). The shape's
+// pass derives from it (ShapePass below).
+struct WaveformPass {
+    using Run = void (*)(WaveformPass &, const FrameBuffers &, const Stretch &, const StretchRun &);
+    Run run;
+    Run runVarying;
+    bool refreshes; // the levels are held between refreshes (not read at every sample)
+};
+
 // Levels read at every sample: whether this stretch's move (then read per lane), and the inputs
-// the held levels were last taken from. Built by a constructor, as the stretch is: a constant
-// in the block's brace initialisation would have GCC clear the whole record first, the
-// stretch's arrays included, at every block.
+// the held levels were last taken from.
 struct HeldLevels {
     bool move;
     bool taken;
@@ -179,83 +204,121 @@ struct HeldLevels {
     HeldLevels() : move(false), taken(false), inputs{} {}
 };
 
-// The block's working state: the buffers, the oscillator and Perfect 2's memories in locals,
-// the held levels, the read positions.
-template <class Shape, class Mod, class ActiveSource, class Lane>
-struct BlockRun {
-    static constexpr bool kPitchVaries = !Mod::kPitchAtBlockStart;
+// A function shared by several routines: never inlined, and never replaced by a clone of
+// the calling file's own (GCC's interprocedural clones are local to a file, so each routine
+// file would keep a copy); the linker then keeps one copy of each instance.
+#if defined(__clang__)
+#define FOURWAVE_DSP_SHARED __attribute__((noinline))
+#elif defined(__GNUC__)
+#define FOURWAVE_DSP_SHARED __attribute__((noipa))
+#else
+#define FOURWAVE_DSP_SHARED
+#endif
 
-    const FrameBuffers b;
-    ActiveSource &activeSource;
-    Oscillator osc;
-    EdgeMemory memory;
+// The shape's part of a block: its levels, Perfect 2's memories, and the waveform pass.
+template <class Shape, class Lane>
+struct ShapePass : WaveformPass {
     typename Shape::Levels levels;
-    const float syncThreshold;
-    const float syncAdvance;
-    int32_t pitchPosition;
-    int32_t phasePosition;
-    const int32_t end;
-    Stretch<kPitchVaries> stretch;
     HeldLevels held;
+    EdgeMemory memory;
+
+    explicit ShapePass(const EdgeMemory &m)
+        : WaveformPass{runStretch<false>, runStretch<true>, !Shape::kLevelsEverySample},
+          levels{}, held(), memory(m) {}
 
     // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on),
     // with the levels l. Where the stretch has one pitch and increment, the step has them as
     // one value, and its tests of them are branches.
     template <class T, bool PerSamplePitch, class L>
-    FOURWAVE_DSP_INLINE void stepWith(const L &l, int32_t first, int32_t k) {
+    FOURWAVE_DSP_INLINE void stepWith(const L &l, const FrameBuffers &b, const Stretch &s,
+                                      const StretchRun &r, int32_t k) {
         using Pitch = std::conditional_t<PerSamplePitch, T, float>;
         T t, width;
         Pitch p, increment;
-        loadLanes(t, stretch.phase + k);
-        loadLanes(width, b.width + first + k);
+        loadLanes(t, s.phase + k);
+        loadLanes(width, b.width + r.first + k);
         if constexpr (PerSamplePitch) {
-            loadLanes(p, stretch.pitch + k);
-            loadLanes(increment, stretch.increment + k);
+            loadLanes(p, s.pitch + k);
+            loadLanes(increment, s.increment + k);
         } else {
-            p = osc.lastPitch;
-            increment = osc.phaseIncrement;
+            p = r.pitch;
+            increment = r.increment;
         }
         const LaneOutputs<T> out = Shape::step(l, memory, t, width, p, increment);
-        storeLanes(b.ramp + first + k, out.ramp);
-        storeLanes(b.saw + first + k, out.saw);
-        storeLanes(b.pulse + first + k, out.pulse);
-        storeLanes(b.triangle + first + k, out.triangle);
+        const int32_t i = r.first + k;
+        storeLanes(b.ramp + i, out.ramp);
+        storeLanes(b.saw + i, out.saw);
+        storeLanes(b.pulse + i, out.pulse);
+        storeLanes(b.triangle + i, out.triangle);
     }
 
     template <class T, bool PerSamplePitch>
-    FOURWAVE_DSP_INLINE void step(int32_t first, int32_t k) {
+    FOURWAVE_DSP_INLINE void step(const FrameBuffers &b, const Stretch &s, const StretchRun &r,
+                                  int32_t k) {
         if constexpr (Shape::kLevelsEverySample) {
             if (held.move) {
-                stepWith<T, PerSamplePitch>(readLaneLevels<T>(b, first + k), first, k);
+                stepWith<T, PerSamplePitch>(readLaneLevels<T>(b, r.first + k), b, s, r, k);
                 return;
             }
         }
-        stepWith<T, PerSamplePitch>(levels, first, k);
-    }
-
-    // The waveform pass over the stretch's active samples from .. to - 1.
-    template <bool PerSamplePitch>
-    FOURWAVE_DSP_INLINE void waveforms(int32_t first, int32_t from, int32_t to) {
-        using StepLane = std::conditional_t<Shape::kLaneStep, Lane, float>;
-        forLanes<StepLane>(from, to, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
-            step<decltype(lane), PerSamplePitch>(first, k);
-        });
+        stepWith<T, PerSamplePitch>(levels, b, s, r, k);
     }
 
     // Levels read at every sample: a stretch whose level inputs hold their bits throughout
     // takes them once, for every lane (unless they are the ones taken last); any other reads
     // them per sample.
-    FOURWAVE_DSP_INLINE void holdStretchLevels(int32_t first, int32_t stop) {
+    FOURWAVE_DSP_INLINE void holdStretchLevels(const FrameBuffers &b, int32_t first,
+                                               int32_t count) {
         const LevelInputs<float> inputs = loadLevelInputs<float>(b, first);
-        held.move =
-            anyOffset<Lane>(stop - first, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
-                return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), inputs);
-            });
+        held.move = anyOffset<Lane>(count, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+            return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), inputs);
+        });
         if (held.move || (held.taken && sameInputs(inputs, held.inputs))) return;
         levels = Shape::take(readLevels(b, first));
         held.inputs = inputs;
         held.taken = true;
     }
+
+    // The waveform pass over one run of a stretch's active samples.
+    template <bool PerSamplePitch>
+    static FOURWAVE_DSP_SHARED void runStretch(WaveformPass &base, const FrameBuffers &b,
+                                                 const Stretch &s, const StretchRun &r) {
+        ShapePass &self = static_cast<ShapePass &>(base);
+        if constexpr (Shape::kLevelsEverySample) {
+            if (r.opens) self.holdStretchLevels(b, r.first, r.count);
+        } else {
+            if (r.refresh) self.levels = Shape::take(readLevels(b, r.first));
+        }
+        using StepLane = std::conditional_t<Shape::kLaneStep, Lane, float>;
+        forLanes<StepLane>(r.from, r.to, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+            self.template step<decltype(lane), PerSamplePitch>(b, s, r, k);
+        });
+    }
+};
+
+// An Active source as small as a pointer (the module's) is copied into the serial pass, so
+// that its loop keeps it in a register across the host calls; any other is used in place.
+template <class ActiveSource>
+using HeldSource = std::conditional_t<std::is_trivially_copyable_v<ActiveSource> &&
+                                          sizeof(ActiveSource) <= sizeof(void *),
+                                      ActiveSource, ActiveSource &>;
+
+// The block's serial pass: the buffers, the oscillator in locals, the read positions, the
+// stretch's arrays; each stretch's waveforms through `pass`.
+template <class Mod, class ActiveSource, class Lane>
+struct SerialRun {
+    static constexpr bool kPitchVaries = !Mod::kPitchAtBlockStart;
+
+    const FrameBuffers b;
+    HeldSource<ActiveSource> activeSource;
+    WaveformPass &pass;
+    Oscillator osc;
+    const float syncThreshold;
+    const float syncAdvance;
+    int32_t pitchPosition;
+    int32_t phasePosition;
+    const int32_t end;
+    Stretch stretch;
 
     FOURWAVE_DSP_INLINE void silence(int32_t i) {
         b.ramp[i] = 0.0f;
@@ -264,19 +327,42 @@ struct BlockRun {
         b.triangle[i] = 0.0f;
     }
 
+    // The waveform pass over the stretch's active samples: at once where none is silent, else
+    // run by run between the silent ones.
+    FOURWAVE_DSP_INLINE void waveforms(WaveformPass::Run run, int32_t first, int32_t count,
+                                       bool someSilent, bool refresh) {
+        StretchRun r{first, count, 0, count, true, refresh, osc.lastPitch, osc.phaseIncrement};
+        if (!someSilent) {
+            run(pass, b, stretch, r);
+            return;
+        }
+        r.refresh = refresh && !(stretch.active[0] == 0.0f);
+        for (int32_t k = 0; k < count; ++k) {
+            if (stretch.active[k] == 0.0f) {
+                if (k > r.from) {
+                    r.to = k;
+                    run(pass, b, stretch, r);
+                    r.opens = r.refresh = false;
+                }
+                r.from = k + 1;
+            }
+        }
+        if (r.from < count) {
+            r.to = count;
+            run(pass, b, stretch, r);
+        }
+    }
+
     // A stretch sample by sample, as the block frame defines it (its Active values read).
-    FOURWAVE_DSP_INLINE void general(int32_t first, int32_t stop, bool refresh) {
-        int32_t runStart = 0;
+    FOURWAVE_DSP_INLINE void general(int32_t first, int32_t stop, bool someSilent,
+                                     bool refresh) {
         for (int32_t i = first; i < stop; ++i) {
             const int32_t k = i - first;
             if (stretch.active[k] == 0.0f) {
-                waveforms<kPitchVaries>(first, runStart, k);
-                runStart = k + 1;
                 silence(i);
                 osc.advancePhase();
                 continue;
             }
-            if (refresh && k == 0) levels = Shape::take(readLevels(b, i));
             Mod::frequencyStep(osc, b.pitch, pitchPosition, end - i);
             osc.processSyncEdge(b.sync[i], syncThreshold, syncAdvance);
             stretch.phase[k] = Mod::waveformPhase(osc.phase, b.phase, b.phaseMod, phasePosition);
@@ -287,7 +373,8 @@ struct BlockRun {
             }
             osc.advancePhase();
         }
-        waveforms<kPitchVaries>(first, runStart, stop - first);
+        waveforms(kPitchVaries ? pass.runVarying : pass.run, first, stop - first, someSilent,
+                  refresh);
     }
 
     // Whether in this stretch, whichever of its samples are active, no sync edge can come or
@@ -317,28 +404,18 @@ struct BlockRun {
         return true;
     }
 
-    // What an active sample of a steady stretch still moves: the read positions (the frequency
-    // step changes nothing else there) and the modulated phase.
-    FOURWAVE_DSP_INLINE void steadyActive(int32_t first, int32_t k) {
-        if constexpr (!Mod::kPitchAtBlockStart)
-            Mod::frequencyStep(osc, b.pitch, pitchPosition, end - (first + k));
-        if constexpr (Mod::kPhaseModulated)
-            stretch.phase[k] =
-                Mod::waveformPhase(stretch.phase[k], b.phase, b.phaseMod, phasePosition);
-    }
-
     // A steady stretch (its Active values read): the phase recurrence in a loop of its own;
-    // then, where every sample is active (the usual case), the waveforms in one pass, else run
-    // by run between the silent samples.
-    FOURWAVE_DSP_INLINE void steadyStretch(int32_t first, int32_t stop, bool refresh) {
+    // then what the active samples still move, the read positions (the frequency step changes
+    // nothing else there) and the modulated phases, four at a time where every sample is active
+    // (the usual case), else sample by sample; then the waveforms.
+    FOURWAVE_DSP_INLINE void steadyStretch(int32_t first, int32_t stop, bool someSilent,
+                                           bool refresh) {
         const int32_t count = stop - first;
         for (int32_t k = 0; k < count; ++k) {
             stretch.phase[k] = osc.phase;
             osc.advanceInRange();
         }
-        const auto silent = [](auto a) { return a == decltype(a)(0.0f); };
-        if (!anyValue<Lane>(stretch.active, count, silent)) {
-            if (refresh) levels = Shape::take(readLevels(b, first));
+        if (!someSilent) {
             if constexpr (Mod::kPhaseModulated) {
                 // The k-th sample reads the Phase input at the k-th position from here.
                 const float *signal = b.phase + phasePosition, *depth = b.phaseMod + phasePosition;
@@ -359,30 +436,30 @@ struct BlockRun {
                 // too when the stretch is odd and starts on an even count.
                 pitchPosition += 2 * ((count + ((end - first) % 2 == 0 ? 1 : 0)) / 2);
             }
-            waveforms<false>(first, 0, count);
-            return;
-        }
-        int32_t runStart = 0;
-        for (int32_t k = 0; k < count; ++k) {
-            if (stretch.active[k] == 0.0f) {
-                waveforms<false>(first, runStart, k);
-                runStart = k + 1;
-                silence(first + k);
-                continue;
+        } else {
+            for (int32_t k = 0; k < count; ++k) {
+                if (stretch.active[k] == 0.0f) {
+                    silence(first + k);
+                    continue;
+                }
+                if constexpr (!Mod::kPitchAtBlockStart)
+                    Mod::frequencyStep(osc, b.pitch, pitchPosition, end - (first + k));
+                if constexpr (Mod::kPhaseModulated)
+                    stretch.phase[k] =
+                        Mod::waveformPhase(stretch.phase[k], b.phase, b.phaseMod, phasePosition);
             }
-            if (refresh && k == 0) levels = Shape::take(readLevels(b, first));
-            steadyActive(first, k);
         }
-        waveforms<false>(first, runStart, count);
+        waveforms(pass.run, first, count, someSilent, refresh);
     }
 
     // Each stretch's Active values are read first, in a loop with nothing else in it: the host
     // sees the same calls in the same order (nothing else of the frame calls it), and no state
     // is live across them. A stretch with no active sample is silent and only advances.
     FOURWAVE_DSP_INLINE void run(int32_t blockOffset) {
+        const auto silent = [](auto a) { return a == decltype(a)(0.0f); };
         const auto sounding = [](auto a) { return a != decltype(a)(0.0f); };
         for (int32_t first = blockOffset; first < end;) {
-            const int32_t stop = stretchEnd<Shape>(first, end);
+            const int32_t stop = stretchEnd(first, end, pass.refreshes);
             const int32_t count = stop - first;
             for (int32_t k = 0; k < count; ++k) stretch.active[k] = activeSource.read(first + k);
             if (!anyValue<Lane>(stretch.active, count, sounding)) {
@@ -393,50 +470,54 @@ struct BlockRun {
                 first = stop;
                 continue;
             }
-            if constexpr (Shape::kLevelsEverySample) holdStretchLevels(first, stop);
-            const bool refresh = !Shape::kLevelsEverySample && isLevelRefreshSample(end - first);
+            const bool someSilent = anyValue<Lane>(stretch.active, count, silent);
+            const bool refresh = pass.refreshes && isLevelRefreshSample(end - first);
             if (steady(first, stop))
-                steadyStretch(first, stop, refresh);
+                steadyStretch(first, stop, someSilent, refresh);
             else
-                general(first, stop, refresh);
+                general(first, stop, someSilent, refresh);
             first = stop;
         }
     }
 };
+
+// The serial pass of a block, shared by the routines of one modulation variant.
+template <class Mod, class ActiveSource, class Lane>
+FOURWAVE_DSP_SHARED void runSerialPass(const FrameBuffers &buffers, Oscillator &osc,
+                                         ActiveSource &activeSource, WaveformPass &pass,
+                                         int32_t blockOffset, int32_t end) {
+    // The addresses are copied into the block's record: read through the caller's record
+    // inside the loop, they might be reloaded after every sample's Active read, which may (as
+    // far as the compiler knows) have changed it.
+    SerialRun<Mod, ActiveSource, Lane> block{buffers,
+                                             activeSource,
+                                             pass,
+                                             osc,
+                                             buffers.syncThreshold[blockOffset],
+                                             buffers.syncAdvance[blockOffset],
+                                             blockOffset,
+                                             blockOffset,
+                                             end,
+                                             Stretch()};
+    block.run(blockOffset);
+    osc = block.osc;
+}
 
 // One block: buffer positions blockOffset to blockOffset + sampleCount - 1. Lane is the value
 // type of the waveform pass (float: one sample at a time).
 template <class Shape, class Mod, class ActiveSource, class Lane = WideLane>
 void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &activeSource,
               int32_t blockOffset, int32_t sampleCount) {
-    typename Shape::Levels levels{};
+    ShapePass<Shape, Lane> pass(state.memory);
     if constexpr (!Shape::kLevelsEverySample)
-        levels = Shape::take(readLevels(buffers, blockOffset));
+        pass.levels = Shape::take(readLevels(buffers, blockOffset));
     Oscillator osc = state.oscillator;
     if constexpr (Mod::kPitchAtBlockStart) osc.updatePitch(buffers.pitch[blockOffset]);
-    if (sampleCount <= 0) {
-        state.oscillator = osc;
-        return;
-    }
-
-    // The addresses are copied into the block's record: read through the caller's record
-    // inside the loop, they might be reloaded after every sample's Active read, which may (as
-    // far as the compiler knows) have changed it.
-    BlockRun<Shape, Mod, ActiveSource, Lane> block{buffers,
-                                                   activeSource,
-                                                   osc,
-                                                   state.memory,
-                                                   levels,
-                                                   buffers.syncThreshold[blockOffset],
-                                                   buffers.syncAdvance[blockOffset],
-                                                   blockOffset,
-                                                   blockOffset,
-                                                   blockOffset + sampleCount,
-                                                   Stretch<!Mod::kPitchAtBlockStart>(),
-                                                   HeldLevels()};
-    block.run(blockOffset);
-    state.oscillator = block.osc;
-    state.memory = block.memory;
+    if (sampleCount > 0)
+        runSerialPass<Mod, ActiveSource, Lane>(buffers, osc, activeSource, pass, blockOffset,
+                                               blockOffset + sampleCount);
+    state.oscillator = osc;
+    state.memory = pass.memory;
 }
 
 } // namespace fourwave::dsp
