@@ -223,8 +223,8 @@ struct ShapePass : WaveformPass {
     EdgeMemory memory;
 
     explicit ShapePass(const EdgeMemory &m)
-        : WaveformPass{runStretch<false>, runStretch<true>, !Shape::kLevelsEverySample},
-          levels{}, held(), memory(m) {}
+        : WaveformPass{runStretch<false>, runStretch<true>, !Shape::kLevelsEverySample}, levels{},
+          held(), memory(m) {}
 
     // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on),
     // with the levels l. Where the stretch has one pitch and increment, the step has them as
@@ -281,9 +281,8 @@ struct ShapePass : WaveformPass {
 
     // The waveform pass over one run of a stretch's active samples.
     template <bool PerSamplePitch>
-    static FOURWAVE_DSP_SHARED void runStretch(WaveformPass &base, const FrameBuffers &b,
-                                                 const Stretch &s, const StretchRun &r) {
-        ShapePass &self = static_cast<ShapePass &>(base);
+    FOURWAVE_DSP_INLINE static void runStretchHere(ShapePass &self, const FrameBuffers &b,
+                                                   const Stretch &s, const StretchRun &r) {
         if constexpr (Shape::kLevelsEverySample) {
             if (r.opens) self.holdStretchLevels(b, r.first, r.count);
         } else {
@@ -294,6 +293,13 @@ struct ShapePass : WaveformPass {
             self.template step<decltype(lane), PerSamplePitch>(b, s, r, k);
         });
     }
+
+    // The same, as the shared serial pass calls it.
+    template <bool PerSamplePitch>
+    static FOURWAVE_DSP_SHARED void runStretch(WaveformPass &base, const FrameBuffers &b,
+                                               const Stretch &s, const StretchRun &r) {
+        runStretchHere<PerSamplePitch>(static_cast<ShapePass &>(base), b, s, r);
+    }
 };
 
 // An Active source as small as a pointer (the module's) is copied into the serial pass, so
@@ -303,15 +309,22 @@ using HeldSource = std::conditional_t<std::is_trivially_copyable_v<ActiveSource>
                                           sizeof(ActiveSource) <= sizeof(void *),
                                       ActiveSource, ActiveSource &>;
 
+// Whether the routines share their serial passes and waveform passes (above). The builds
+// without lanes (x87, browser) keep each routine's frame whole, the waveform pass inlined into
+// it: their one-sample code, which under x87 stores every intermediate, loses more to the calls
+// and to the state the calls keep in memory than the instruction cache gains.
+constexpr bool kShareFrameCode = FOURWAVE_DSP_LANES != 0;
+
 // The block's serial pass: the buffers, the oscillator in locals, the read positions, the
-// stretch's arrays; each stretch's waveforms through `pass`.
-template <class Mod, class ActiveSource, class Lane>
+// stretch's arrays; each stretch's waveforms through `pass`: the routine's WaveformPass, called
+// through its pointers, or the shape's pass itself, inlined.
+template <class Mod, class ActiveSource, class Lane, class Pass>
 struct SerialRun {
     static constexpr bool kPitchVaries = !Mod::kPitchAtBlockStart;
 
     const FrameBuffers b;
     HeldSource<ActiveSource> activeSource;
-    WaveformPass &pass;
+    Pass &pass;
     Oscillator osc;
     const float syncThreshold;
     const float syncAdvance;
@@ -327,13 +340,22 @@ struct SerialRun {
         b.triangle[i] = 0.0f;
     }
 
+    template <bool PerSamplePitch>
+    FOURWAVE_DSP_INLINE void handOn(const StretchRun &r) {
+        if constexpr (std::is_same_v<Pass, WaveformPass>)
+            (PerSamplePitch ? pass.runVarying : pass.run)(pass, b, stretch, r);
+        else
+            Pass::template runStretchHere<PerSamplePitch>(pass, b, stretch, r);
+    }
+
     // The waveform pass over the stretch's active samples: at once where none is silent, else
     // run by run between the silent ones.
-    FOURWAVE_DSP_INLINE void waveforms(WaveformPass::Run run, int32_t first, int32_t count,
-                                       bool someSilent, bool refresh) {
+    template <bool PerSamplePitch>
+    FOURWAVE_DSP_INLINE void waveforms(int32_t first, int32_t count, bool someSilent,
+                                       bool refresh) {
         StretchRun r{first, count, 0, count, true, refresh, osc.lastPitch, osc.phaseIncrement};
         if (!someSilent) {
-            run(pass, b, stretch, r);
+            handOn<PerSamplePitch>(r);
             return;
         }
         r.refresh = refresh && !(stretch.active[0] == 0.0f);
@@ -341,7 +363,7 @@ struct SerialRun {
             if (stretch.active[k] == 0.0f) {
                 if (k > r.from) {
                     r.to = k;
-                    run(pass, b, stretch, r);
+                    handOn<PerSamplePitch>(r);
                     r.opens = r.refresh = false;
                 }
                 r.from = k + 1;
@@ -349,13 +371,12 @@ struct SerialRun {
         }
         if (r.from < count) {
             r.to = count;
-            run(pass, b, stretch, r);
+            handOn<PerSamplePitch>(r);
         }
     }
 
     // A stretch sample by sample, as the block frame defines it (its Active values read).
-    FOURWAVE_DSP_INLINE void general(int32_t first, int32_t stop, bool someSilent,
-                                     bool refresh) {
+    FOURWAVE_DSP_INLINE void general(int32_t first, int32_t stop, bool someSilent, bool refresh) {
         for (int32_t i = first; i < stop; ++i) {
             const int32_t k = i - first;
             if (stretch.active[k] == 0.0f) {
@@ -373,8 +394,7 @@ struct SerialRun {
             }
             osc.advancePhase();
         }
-        waveforms(kPitchVaries ? pass.runVarying : pass.run, first, stop - first, someSilent,
-                  refresh);
+        waveforms<kPitchVaries>(first, stop - first, someSilent, refresh);
     }
 
     // Whether in this stretch, whichever of its samples are active, no sync edge can come or
@@ -449,7 +469,7 @@ struct SerialRun {
                         Mod::waveformPhase(stretch.phase[k], b.phase, b.phaseMod, phasePosition);
             }
         }
-        waveforms(pass.run, first, count, someSilent, refresh);
+        waveforms<false>(first, count, someSilent, refresh);
     }
 
     // Each stretch's Active values are read first, in a loop with nothing else in it: the host
@@ -481,26 +501,34 @@ struct SerialRun {
     }
 };
 
-// The serial pass of a block, shared by the routines of one modulation variant.
-template <class Mod, class ActiveSource, class Lane>
-FOURWAVE_DSP_SHARED void runSerialPass(const FrameBuffers &buffers, Oscillator &osc,
-                                         ActiveSource &activeSource, WaveformPass &pass,
-                                         int32_t blockOffset, int32_t end) {
+// The serial pass of a block.
+template <class Mod, class ActiveSource, class Lane, class Pass>
+FOURWAVE_DSP_INLINE void runStretches(const FrameBuffers &buffers, Oscillator &osc,
+                                      ActiveSource &activeSource, Pass &pass, int32_t blockOffset,
+                                      int32_t end) {
     // The addresses are copied into the block's record: read through the caller's record
     // inside the loop, they might be reloaded after every sample's Active read, which may (as
     // far as the compiler knows) have changed it.
-    SerialRun<Mod, ActiveSource, Lane> block{buffers,
-                                             activeSource,
-                                             pass,
-                                             osc,
-                                             buffers.syncThreshold[blockOffset],
-                                             buffers.syncAdvance[blockOffset],
-                                             blockOffset,
-                                             blockOffset,
-                                             end,
-                                             Stretch()};
+    SerialRun<Mod, ActiveSource, Lane, Pass> block{buffers,
+                                                   activeSource,
+                                                   pass,
+                                                   osc,
+                                                   buffers.syncThreshold[blockOffset],
+                                                   buffers.syncAdvance[blockOffset],
+                                                   blockOffset,
+                                                   blockOffset,
+                                                   end,
+                                                   Stretch()};
     block.run(blockOffset);
     osc = block.osc;
+}
+
+// The same, shared by the routines of one modulation variant.
+template <class Mod, class ActiveSource, class Lane>
+FOURWAVE_DSP_SHARED void runSerialPass(const FrameBuffers &buffers, Oscillator &osc,
+                                       ActiveSource &activeSource, WaveformPass &pass,
+                                       int32_t blockOffset, int32_t end) {
+    runStretches<Mod, ActiveSource, Lane>(buffers, osc, activeSource, pass, blockOffset, end);
 }
 
 // One block: buffer positions blockOffset to blockOffset + sampleCount - 1. Lane is the value
@@ -513,9 +541,14 @@ void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &acti
         pass.levels = Shape::take(readLevels(buffers, blockOffset));
     Oscillator osc = state.oscillator;
     if constexpr (Mod::kPitchAtBlockStart) osc.updatePitch(buffers.pitch[blockOffset]);
-    if (sampleCount > 0)
-        runSerialPass<Mod, ActiveSource, Lane>(buffers, osc, activeSource, pass, blockOffset,
-                                               blockOffset + sampleCount);
+    if (sampleCount > 0) {
+        if constexpr (kShareFrameCode)
+            runSerialPass<Mod, ActiveSource, Lane>(buffers, osc, activeSource, pass, blockOffset,
+                                                   blockOffset + sampleCount);
+        else
+            runStretches<Mod, ActiveSource, Lane>(buffers, osc, activeSource, pass, blockOffset,
+                                                  blockOffset + sampleCount);
+    }
     state.oscillator = osc;
     state.memory = pass.memory;
 }
