@@ -11,8 +11,10 @@
 // reads a script).
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
+#include <array>
 #include <type_traits>
 
 #include "shapes.h"
@@ -100,37 +102,31 @@ inline LevelSet readLevels(const FrameBuffers &b, int32_t i) {
     return makeLevelSet(b.pulseLevel[i], b.rampLevel[i], b.sawLevel[i], b.triangleLevel[i]);
 }
 
-// The four level inputs as read, for the samples of a lane type from buffer index i on.
+// The four level inputs as they come, in the order pulse, ramp, saw, triangle, for the samples
+// of a lane type from buffer index i on (before the limit: what Perfect 2 compares).
 template <class T>
-struct LevelInputs {
-    T pulse, ramp, saw, triangle;
-};
-
-template <class T>
-FOURWAVE_DSP_INLINE LevelInputs<T> loadLevelInputs(const FrameBuffers &b, int32_t i) {
-    LevelInputs<T> in;
-    loadLanes(in.pulse, b.pulseLevel + i);
-    loadLanes(in.ramp, b.rampLevel + i);
-    loadLanes(in.saw, b.sawLevel + i);
-    loadLanes(in.triangle, b.triangleLevel + i);
+FOURWAVE_DSP_INLINE std::array<T, 4> loadLevelInputs(const FrameBuffers &b, int32_t i) {
+    std::array<T, 4> in;
+    loadLanes(in[0], b.pulseLevel + i);
+    loadLanes(in[1], b.rampLevel + i);
+    loadLanes(in[2], b.sawLevel + i);
+    loadLanes(in[3], b.triangleLevel + i);
     return in;
 }
 
 // Where a lane's inputs have the bits of `held`.
 template <class T>
-FOURWAVE_DSP_INLINE auto sameInputs(const LevelInputs<T> &in, const LevelInputs<float> &held) {
-    const auto pulse = bitsEqual(in.pulse, T(held.pulse));
-    const auto ramp = bitsEqual(in.ramp, T(held.ramp));
-    const auto saw = bitsEqual(in.saw, T(held.saw));
-    const auto triangle = bitsEqual(in.triangle, T(held.triangle));
-    return pulse & ramp & saw & triangle;
+FOURWAVE_DSP_INLINE auto sameInputs(const std::array<T, 4> &in, const std::array<float, 4> &held) {
+    auto same = bitsEqual(in[0], T(held[0]));
+    for (size_t k = 1; k < in.size(); ++k) same = same & bitsEqual(in[k], T(held[k]));
+    return same;
 }
 
 // The same limited, each lane its own.
 template <class T>
-FOURWAVE_DSP_INLINE LaneLevels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
-    const LevelInputs<T> in = loadLevelInputs<T>(b, i);
-    return limitedLevels(in.pulse, in.ramp, in.saw, in.triangle);
+FOURWAVE_DSP_INLINE Levels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
+    const std::array<T, 4> in = loadLevelInputs<T>(b, i);
+    return limitedLevels(in[0], in[1], in[2], in[3]);
 }
 
 // A block runs in stretches of up to kStretchSamples samples that end before a level refresh,
@@ -197,11 +193,11 @@ struct WaveformPass {
 
 // Levels read at every sample: whether this stretch's move (then read per lane), and the inputs
 // the held levels were last taken from.
-struct HeldLevels {
+struct LevelHold {
     bool move;
     bool taken;
-    LevelInputs<float> inputs;
-    HeldLevels() : move(false), taken(false), inputs{} {}
+    std::array<float, 4> inputs;
+    LevelHold() : move(false), taken(false), inputs{} {}
 };
 
 // A function shared by several routines: never inlined, and never replaced by a clone of
@@ -218,8 +214,8 @@ struct HeldLevels {
 // The shape's part of a block: its levels, Perfect 2's memories, and the waveform pass.
 template <class Shape, class Lane>
 struct ShapePass : WaveformPass {
-    typename Shape::Levels levels;
-    HeldLevels held;
+    Levels<float> levels;
+    LevelHold held;
     EdgeMemory memory;
 
     explicit ShapePass(const EdgeMemory &m)
@@ -269,7 +265,7 @@ struct ShapePass : WaveformPass {
     // them per sample.
     FOURWAVE_DSP_INLINE void holdStretchLevels(const FrameBuffers &b, int32_t first,
                                                int32_t count) {
-        const LevelInputs<float> inputs = loadLevelInputs<float>(b, first);
+        const std::array<float, 4> inputs = loadLevelInputs<float>(b, first);
         held.move = anyOffset<Lane>(count, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
             return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), inputs);
         });
@@ -288,8 +284,7 @@ struct ShapePass : WaveformPass {
         } else {
             if (r.refresh) self.levels = Shape::take(readLevels(b, r.first));
         }
-        using StepLane = std::conditional_t<Shape::kLaneStep, Lane, float>;
-        forLanes<StepLane>(r.from, r.to, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+        forLanes<Lane>(r.from, r.to, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
             self.template step<decltype(lane), PerSamplePitch>(b, s, r, k);
         });
     }

@@ -13,7 +13,18 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "core.h"
+#include <cmath>
+
+// For the per-sample steps, which belong inlined into the frame's loop whatever the compiler's
+// size heuristics say: a call there spills and reloads the loop's state at every sample.
+// FOURWAVE_DSP_INLINE_LAMBDA does the same for a lambda that is a loop's body.
+#if defined(__GNUC__)
+#define FOURWAVE_DSP_INLINE inline __attribute__((always_inline))
+#define FOURWAVE_DSP_INLINE_LAMBDA __attribute__((always_inline))
+#else
+#define FOURWAVE_DSP_INLINE inline
+#define FOURWAVE_DSP_INLINE_LAMBDA
+#endif
 
 #if defined(FOURWAVE_FLAVOUR_SSE) && defined(__SSE2__) && !defined(__EMSCRIPTEN__)
 #define FOURWAVE_DSP_LANES 1
@@ -187,43 +198,6 @@ using WideLane = float;
 // The mask a comparison of T answers: bool for one sample.
 template <class T>
 using MaskOf = decltype(T() < T());
-
-// The phase handed to the waveform under phase modulation: phase - depth x signal, brought
-// into [0, 1] by whole cycles (a result of exactly 1.0 stays 1.0). Reducing a large offset to
-// its fractional part first gives what adding or subtracting 1.0 repeatedly gives, without a
-// loop whose length depends on the input; an offset beyond what single precision can wrap
-// (infinite, NaN, or too large to have a fraction) leaves the waveform at phase 0. After the
-// reduction the value lies in [-1, 2], so one cycle added or taken off brings it into [0, 1].
-template <class T>
-FOURWAVE_DSP_INLINE T modulatePhase(T phase, T signal, T depth) {
-    return choose(
-        signal == T(0.0f), [&] { return phase; },
-        [&] {
-            const T t = phase - depth * signal;
-            return choose(
-                magnitude(t) < T(kLostPhaseMagnitude),
-                [&] {
-                    // Whole cycles off, exactly (a float's fraction is a float). Counting down from
-                    // above stops at 1.0, not 0.0, when the offset is a whole number of cycles.
-                    T u = choose(
-                        t > T(2.0f),
-                        [&] {
-                            const T fraction = t - truncate(t);
-                            return select(fraction == T(0.0f), T(1.0f), fraction);
-                        },
-                        [&] {
-                            return choose(
-                                t < T(-1.0f), [&] { return T(t - truncate(t)); },
-                                [&] { return t; });
-                        });
-                    u = choose(
-                        u < T(0.0f), [&] { return T(u + 1.0f); }, [&] { return u; });
-                    return choose(
-                        u > T(1.0f), [&] { return T(u - 1.0f); }, [&] { return u; });
-                },
-                [&] { return T(0.0f); });
-        });
-}
 
 // Runs body(k, lane) over offsets from .. to - 1: with a value of the lane type for offsets
 // k .. k + lanes - 1, a lane's width at a time, then with a float for one offset at a time.
