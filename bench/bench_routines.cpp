@@ -284,8 +284,8 @@ constexpr int32_t kPatchRounds = 32;
 void runPatch(benchmark::State &state, const host::PluginEntries &entries, bool inTurn) {
     std::vector<std::unique_ptr<host::Host>> hosts;
     for (const Routine &routine : kRoutines) {
-        hosts.push_back(openInstance(entries, routine.shape, routine.modulated, Case::Steady,
-                                     kPatchBlock));
+        hosts.push_back(
+            openInstance(entries, routine.shape, routine.modulated, Case::Steady, kPatchBlock));
         if (!hosts.back()) {
             state.SkipWithError("an instance could not be created");
             return;
@@ -370,9 +370,8 @@ void registerAll() {
             const std::string name =
                 "patch/" + flavour.name + (inTurn ? "/in-turn" : "/alone") + "/block:64";
             fixIterations(benchmark::RegisterBenchmark(
-                name.c_str(), [entries, inTurn](benchmark::State &state) {
-                    runPatch(state, entries, inTurn);
-                }));
+                name.c_str(),
+                [entries, inTurn](benchmark::State &state) { runPatch(state, entries, inTurn); }));
         }
     }
 
