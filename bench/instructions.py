@@ -4,6 +4,7 @@
     instructions.py BENCH PLUGIN [--block N] [--case NAME] [--filter REGEX]
     instructions.py BENCH PLUGIN --table
     instructions.py BENCH PLUGIN --patch
+    instructions.py BENCH PLUGIN --cases [--against PLUGIN] [--filter REGEX]
 
 Runs BENCH (fourwave_bench) under callgrind with a fixed iteration count.
 
@@ -24,10 +25,18 @@ ratio to the contract floor ('direct') of the same block, beside its limit.
 branch simulation: the instructions are the same, the instruction-cache misses and mispredicted
 branches show what the turn-taking costs.
 
+--cases measures every routine and case of the benchmark, blocks 16 to 1024 (the stand-in
+host's 16 and 1024, the minimal callback's 64 and 256), in one callgrind run per
+plug-in (a dump after each benchmark); with --against, an earlier plug-in of the same width
+beside it, every figure against its counterpart, and a summary of what got dearer. The
+instructions are the routine's (pin path, host and libm excluded, which the plug-in does not
+change but for the pin path where it is inlined: that is counted as the routine's).
+
 Timings on a shared machine move by a nanosecond or more from run to run; these counts do not,
 so they show what a change to a sample loop did even where the clock cannot.
 """
 
+import math
 import os
 import re
 import subprocess
@@ -79,7 +88,11 @@ def callgrind(bench, plugin, name, iterations, events=None):
         show = ["--show=" + ",".join(events)] if events else []
         text = subprocess.run(["callgrind_annotate", "--threshold=100"] + show + [out],
                               capture_output=True, text=True, check=True).stdout
-    width = len(events) if events else 1
+    return functions_of(text, len(events) if events else 1)
+
+
+def functions_of(text, width):
+    """[(function, counts)] of callgrind_annotate's output with `width` events."""
     functions = []
     for line in text.splitlines():
         # The counts ("." for none), each possibly followed by its percentage, then
@@ -211,15 +224,82 @@ def patch(bench, plugin):
                                                                               PATCH_LIMIT))
 
 
+CASE_ITERATIONS = 50
+
+
+def every_case(bench, plugin, pattern):
+    """{benchmark name, the flavour left out: routine instructions per sample} of every
+    routine/ and lean/ benchmark of the plug-in (those `pattern` finds), from one callgrind run
+    with a dump after each benchmark."""
+    flavour = flavour_of(plugin)
+    env = dict(os.environ, FOURWAVE_BENCH_ITERATIONS=str(CASE_ITERATIONS))
+    listed = subprocess.run([bench, "--plugin=" + plugin,
+                             "--benchmark_filter=^(routine|lean)/%s/" % flavour,
+                             "--benchmark_list_tests=true"], env=env, capture_output=True,
+                            text=True, check=True).stdout.split()
+    # The stand-in host's blocks 64 and 256 count what the minimal callback's do.
+    names = [n.split("/iterations:")[0] for n in listed
+             if not re.match(r"routine/.*/block:(64|256)/", n)]
+    if pattern:
+        names = [n for n in names if pattern.search(n)]
+    if not names:
+        return {}
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "callgrind.out")
+        subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out,
+                        "--dump-after=*bench::*runBlocks*", bench, "--plugin=" + plugin,
+                        "--benchmark_filter=^(%s)(/|$)" % "|".join(names)], env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        dumps = sorted((f for f in os.listdir(tmp) if re.fullmatch(r"callgrind\.out\.\d+", f)),
+                       key=lambda f: int(f.rsplit(".", 1)[1]))
+        if len(dumps) != len(names):
+            sys.exit("%d dumps for %d benchmarks" % (len(dumps), len(names)))
+        figures = {}
+        for name, dump in zip(names, dumps):
+            block = int(name.rsplit(":", 1)[1])
+            samples = (CASE_ITERATIONS + WARM_BLOCKS) * block
+            text = subprocess.run(["callgrind_annotate", "--threshold=100",
+                                   os.path.join(tmp, dump)], capture_output=True, text=True,
+                                  check=True).stdout
+            count = sum(c for function, (c,) in functions_of(text, 1)
+                        if classify(function) in ("loop", "pin"))
+            figures[name.replace("/%s/" % flavour, "/*/", 1)] = count / samples
+    return figures
+
+
+def cases(bench, plugin, against, pattern):
+    now = every_case(bench, plugin, pattern)
+    before = every_case(bench, against, pattern) if against else {}
+    print("every case (callgrind), routine instructions per sample (the pin path included, host "
+          "and libm not)%s" % (", against " + flavour_of(against) if against else ""))
+    dearer, logs, worst = [], 0.0, None
+    for name, value in now.items():
+        if name in before:
+            change = value / before[name] - 1
+            logs += math.log(value / before[name])
+            if change > 0.0005:
+                dearer.append(name)
+            if worst is None or change > worst[0]:
+                worst = (change, name)
+            print("%-60s %8.1f %8.1f %+7.2f %%" % (name, before[name], value, 100 * change))
+        else:
+            print("%-60s %8.1f" % (name, value))
+    if before:
+        common = sum(1 for n in now if n in before)
+        print("dearer by more than 0.05 %%: %d of %d; geometric mean %+.2f %%; dearest %s "
+              "%+.2f %%" % (len(dearer), common, 100 * (math.exp(logs / common) - 1), worst[1],
+                            100 * worst[0]))
+
+
 def main():
     args = sys.argv[1:]
     if len(args) < 2:
         sys.exit(__doc__)
     bench, plugin = args[0], args[1]
-    block, pattern, case, mode = 256, None, "steady", None
+    block, pattern, case, mode, against = 256, None, "steady", None, None
     i = 2
     while i < len(args):
-        if args[i] in ("--table", "--patch"):
+        if args[i] in ("--table", "--patch", "--cases"):
             mode = args[i]
             i += 1
             continue
@@ -227,6 +307,8 @@ def main():
             block = int(args[i + 1])
         elif args[i] == "--case":
             case = args[i + 1]
+        elif args[i] == "--against":
+            against = args[i + 1]
         elif args[i] == "--filter":
             pattern = re.compile(args[i + 1])
         else:
@@ -236,6 +318,8 @@ def main():
         table(bench, plugin)
     elif mode == "--patch":
         patch(bench, plugin)
+    elif mode == "--cases":
+        cases(bench, plugin, against, pattern)
     else:
         listing(bench, plugin, block, case, pattern)
 

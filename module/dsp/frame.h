@@ -181,16 +181,6 @@ struct StretchRun {
     float increment;
 };
 
-// The routine's waveform pass, as the serial pass calls it: `run` where the stretch has one
-// pitch and increment, `runVarying` where they are per sample (FM within a stretch). The shape's
-// pass derives from it (ShapePass below).
-struct WaveformPass {
-    using Run = void (*)(WaveformPass &, const FrameBuffers &, const Stretch &, const StretchRun &);
-    Run run;
-    Run runVarying;
-    bool refreshes; // the levels are held between refreshes (not read at every sample)
-};
-
 // Levels read at every sample: whether this stretch's move (then read per lane), and the inputs
 // the held levels were last taken from.
 struct LevelHold {
@@ -200,27 +190,15 @@ struct LevelHold {
     LevelHold() : move(false), taken(false), inputs{} {}
 };
 
-// A function shared by several routines: never inlined, and never replaced by a clone of
-// the calling file's own (GCC's interprocedural clones are local to a file, so each routine
-// file would keep a copy); the linker then keeps one copy of each instance.
-#if defined(__clang__)
-#define FOURWAVE_DSP_SHARED __attribute__((noinline))
-#elif defined(__GNUC__)
-#define FOURWAVE_DSP_SHARED __attribute__((noipa))
-#else
-#define FOURWAVE_DSP_SHARED
-#endif
-
 // The shape's part of a block: its levels, Perfect 2's memories, and the waveform pass.
 template <class Shape, class Lane>
-struct ShapePass : WaveformPass {
+struct ShapePass {
+    static constexpr bool refreshes = !Shape::kLevelsEverySample; // levels held between refreshes
     Levels<float> levels;
     LevelHold held;
     EdgeMemory memory;
 
-    explicit ShapePass(const EdgeMemory &m)
-        : WaveformPass{runStretch<false>, runStretch<true>, !Shape::kLevelsEverySample}, levels{},
-          held(), memory(m) {}
+    explicit ShapePass(const EdgeMemory &m) : levels{}, held(), memory(m) {}
 
     // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on),
     // with the levels l. Where the stretch has one pitch and increment, the step has them as
@@ -277,23 +255,51 @@ struct ShapePass : WaveformPass {
 
     // The waveform pass over one run of a stretch's active samples.
     template <bool PerSamplePitch>
-    FOURWAVE_DSP_INLINE static void runStretchHere(ShapePass &self, const FrameBuffers &b,
-                                                   const Stretch &s, const StretchRun &r) {
+    FOURWAVE_DSP_INLINE void run(const FrameBuffers &b, const Stretch &s, const StretchRun &r) {
         if constexpr (Shape::kLevelsEverySample) {
-            if (r.opens) self.holdStretchLevels(b, r.first, r.count);
+            if (r.opens) holdStretchLevels(b, r.first, r.count);
         } else {
-            if (r.refresh) self.levels = Shape::take(readLevels(b, r.first));
+            if (r.refresh) levels = Shape::take(readLevels(b, r.first));
         }
         forLanes<Lane>(r.from, r.to, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
-            self.template step<decltype(lane), PerSamplePitch>(b, s, r, k);
+            step<decltype(lane), PerSamplePitch>(b, s, r, k);
         });
     }
+};
 
-    // The same, as the shared serial pass calls it.
+// A function shared by several routines: never inlined, and never replaced by a clone of
+// the calling file's own (GCC's interprocedural clones are local to a file, so each routine
+// file would keep a copy); the linker then keeps one copy of each instance.
+#if defined(__clang__)
+#define FOURWAVE_DSP_SHARED __attribute__((noinline))
+#elif defined(__GNUC__)
+#define FOURWAVE_DSP_SHARED __attribute__((noipa))
+#else
+#define FOURWAVE_DSP_SHARED
+#endif
+
+// The routine's waveform pass as the shared serial pass calls it: `run` where the stretch has
+// one pitch and increment, `runVarying` where they are per sample (FM within a stretch).
+struct WaveformPass {
+    using Run = void (*)(WaveformPass &, const FrameBuffers &, const Stretch &, const StretchRun &);
+    Run run;
+    Run runVarying;
+    bool refreshes;
+};
+
+// A shape's pass behind that interface: its two functions are shared by the shape's routines.
+template <class Shape, class Lane>
+struct SharedShapePass : WaveformPass {
+    ShapePass<Shape, Lane> shape;
+
+    explicit SharedShapePass(const EdgeMemory &m)
+        : WaveformPass{runStretch<false>, runStretch<true>, ShapePass<Shape, Lane>::refreshes},
+          shape(m) {}
+
     template <bool PerSamplePitch>
     static FOURWAVE_DSP_SHARED void runStretch(WaveformPass &base, const FrameBuffers &b,
                                                const Stretch &s, const StretchRun &r) {
-        runStretchHere<PerSamplePitch>(static_cast<ShapePass &>(base), b, s, r);
+        static_cast<SharedShapePass &>(base).shape.template run<PerSamplePitch>(b, s, r);
     }
 };
 
@@ -319,7 +325,9 @@ struct SerialRun {
 
     const FrameBuffers b;
     HeldSource<ActiveSource> activeSource;
-    Pass &pass;
+    // The shared interface by reference; a shape's own pass by value, so that its levels are
+    // the block record's and the compiler keeps them as it keeps the oscillator.
+    std::conditional_t<std::is_same_v<Pass, WaveformPass>, Pass &, Pass> pass;
     Oscillator osc;
     const float syncThreshold;
     const float syncAdvance;
@@ -340,41 +348,35 @@ struct SerialRun {
         if constexpr (std::is_same_v<Pass, WaveformPass>)
             (PerSamplePitch ? pass.runVarying : pass.run)(pass, b, stretch, r);
         else
-            Pass::template runStretchHere<PerSamplePitch>(pass, b, stretch, r);
+            pass.template run<PerSamplePitch>(b, stretch, r);
     }
 
-    // The waveform pass over the stretch's active samples: at once where none is silent, else
-    // run by run between the silent ones.
+    // The waveform pass over the stretch's active samples, run by run between the silent ones
+    // (at once where none is silent): one place that hands a run on, so that a routine whose
+    // frame is whole inlines the waveform pass once.
     template <bool PerSamplePitch>
-    FOURWAVE_DSP_INLINE void waveforms(int32_t first, int32_t count, bool someSilent,
+    FOURWAVE_DSP_INLINE void waveforms(int32_t first, int32_t count, uint32_t silent,
                                        bool refresh) {
         StretchRun r{first, count, 0, count, true, refresh, osc.lastPitch, osc.phaseIncrement};
-        if (!someSilent) {
-            handOn<PerSamplePitch>(r);
-            return;
-        }
-        r.refresh = refresh && !(stretch.active[0] == 0.0f);
-        for (int32_t k = 0; k < count; ++k) {
-            if (stretch.active[k] == 0.0f) {
-                if (k > r.from) {
-                    r.to = k;
-                    handOn<PerSamplePitch>(r);
-                    r.opens = r.refresh = false;
-                }
-                r.from = k + 1;
+        uint32_t sounding = ~silent & lowBits(count);
+        for (;;) {
+            if (silent != 0) {
+                r.from = trailingZeros(sounding);
+                r.to = r.from + trailingZeros(~(sounding >> r.from));
+                r.refresh = refresh && r.from == 0;
+                sounding &= ~lowBits(r.to);
             }
-        }
-        if (r.from < count) {
-            r.to = count;
             handOn<PerSamplePitch>(r);
+            if (sounding == 0 || r.to == count) return;
+            r.opens = false;
         }
     }
 
     // A stretch sample by sample, as the block frame defines it (its Active values read).
-    FOURWAVE_DSP_INLINE void general(int32_t first, int32_t stop, bool someSilent, bool refresh) {
+    FOURWAVE_DSP_INLINE void general(int32_t first, int32_t stop, uint32_t silent) {
         for (int32_t i = first; i < stop; ++i) {
             const int32_t k = i - first;
-            if (stretch.active[k] == 0.0f) {
+            if ((silent >> k) & 1u) {
                 silence(i);
                 osc.advancePhase();
                 continue;
@@ -389,7 +391,6 @@ struct SerialRun {
             }
             osc.advancePhase();
         }
-        waveforms<kPitchVaries>(first, stop - first, someSilent, refresh);
     }
 
     // Whether in this stretch, whichever of its samples are active, no sync edge can come or
@@ -422,15 +423,14 @@ struct SerialRun {
     // A steady stretch (its Active values read): the phase recurrence in a loop of its own;
     // then what the active samples still move, the read positions (the frequency step changes
     // nothing else there) and the modulated phases, four at a time where every sample is active
-    // (the usual case), else sample by sample; then the waveforms.
-    FOURWAVE_DSP_INLINE void steadyStretch(int32_t first, int32_t stop, bool someSilent,
-                                           bool refresh) {
+    // (the usual case), else sample by sample.
+    FOURWAVE_DSP_INLINE void steadyStretch(int32_t first, int32_t stop, uint32_t silent) {
         const int32_t count = stop - first;
         for (int32_t k = 0; k < count; ++k) {
             stretch.phase[k] = osc.phase;
             osc.advanceInRange();
         }
-        if (!someSilent) {
+        if (silent == 0) {
             if constexpr (Mod::kPhaseModulated) {
                 // The k-th sample reads the Phase input at the k-th position from here.
                 const float *signal = b.phase + phasePosition, *depth = b.phaseMod + phasePosition;
@@ -453,7 +453,7 @@ struct SerialRun {
             }
         } else {
             for (int32_t k = 0; k < count; ++k) {
-                if (stretch.active[k] == 0.0f) {
+                if ((silent >> k) & 1u) {
                     silence(first + k);
                     continue;
                 }
@@ -464,20 +464,21 @@ struct SerialRun {
                         Mod::waveformPhase(stretch.phase[k], b.phase, b.phaseMod, phasePosition);
             }
         }
-        waveforms<false>(first, count, someSilent, refresh);
     }
 
     // Each stretch's Active values are read first, in a loop with nothing else in it: the host
     // sees the same calls in the same order (nothing else of the frame calls it), and no state
-    // is live across them. A stretch with no active sample is silent and only advances.
+    // is live across them. A stretch with no active sample is silent and only advances. Any
+    // other runs its serial pass, steady or sample by sample, then its waveforms: where the
+    // pitch can move within a stretch, those of a steady stretch with the stretch's one pitch.
     FOURWAVE_DSP_INLINE void run(int32_t blockOffset) {
-        const auto silent = [](auto a) { return a == decltype(a)(0.0f); };
-        const auto sounding = [](auto a) { return a != decltype(a)(0.0f); };
         for (int32_t first = blockOffset; first < end;) {
             const int32_t stop = stretchEnd(first, end, pass.refreshes);
             const int32_t count = stop - first;
             for (int32_t k = 0; k < count; ++k) stretch.active[k] = activeSource.read(first + k);
-            if (!anyValue<Lane>(stretch.active, count, sounding)) {
+            // Bit k: the stretch's k-th sample is silent (its Active value is zero).
+            const uint32_t silent = zeroMask<Lane>(stretch.active, count);
+            if (silent == lowBits(count)) {
                 for (int32_t i = first; i < stop; ++i) {
                     silence(i);
                     osc.advancePhase();
@@ -485,18 +486,22 @@ struct SerialRun {
                 first = stop;
                 continue;
             }
-            const bool someSilent = anyValue<Lane>(stretch.active, count, silent);
             const bool refresh = pass.refreshes && isLevelRefreshSample(end - first);
-            if (steady(first, stop))
-                steadyStretch(first, stop, someSilent, refresh);
+            const bool steadyHere = steady(first, stop);
+            if (steadyHere)
+                steadyStretch(first, stop, silent);
             else
-                general(first, stop, someSilent, refresh);
+                general(first, stop, silent);
+            if (kPitchVaries && !steadyHere)
+                waveforms<true>(first, count, silent, refresh);
+            else
+                waveforms<false>(first, count, silent, refresh);
             first = stop;
         }
     }
 };
 
-// The serial pass of a block.
+// The serial pass of a block; a shape's own pass comes back with the state it leaves.
 template <class Mod, class ActiveSource, class Lane, class Pass>
 FOURWAVE_DSP_INLINE void runStretches(const FrameBuffers &buffers, Oscillator &osc,
                                       ActiveSource &activeSource, Pass &pass, int32_t blockOffset,
@@ -516,6 +521,7 @@ FOURWAVE_DSP_INLINE void runStretches(const FrameBuffers &buffers, Oscillator &o
                                                    Stretch()};
     block.run(blockOffset);
     osc = block.osc;
+    if constexpr (!std::is_same_v<Pass, WaveformPass>) pass.memory = block.pass.memory;
 }
 
 // The same, shared by the routines of one modulation variant.
@@ -531,9 +537,17 @@ FOURWAVE_DSP_SHARED void runSerialPass(const FrameBuffers &buffers, Oscillator &
 template <class Shape, class Mod, class ActiveSource, class Lane = WideLane>
 void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &activeSource,
               int32_t blockOffset, int32_t sampleCount) {
-    ShapePass<Shape, Lane> pass(state.memory);
+    using Pass =
+        std::conditional_t<kShareFrameCode, SharedShapePass<Shape, Lane>, ShapePass<Shape, Lane>>;
+    Pass pass(state.memory);
+    ShapePass<Shape, Lane> &shape = [&]() -> ShapePass<Shape, Lane> & {
+        if constexpr (kShareFrameCode)
+            return pass.shape;
+        else
+            return pass;
+    }();
     if constexpr (!Shape::kLevelsEverySample)
-        pass.levels = Shape::take(readLevels(buffers, blockOffset));
+        shape.levels = Shape::take(readLevels(buffers, blockOffset));
     Oscillator osc = state.oscillator;
     if constexpr (Mod::kPitchAtBlockStart) osc.updatePitch(buffers.pitch[blockOffset]);
     if (sampleCount > 0) {
@@ -545,7 +559,7 @@ void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &acti
                                                   blockOffset + sampleCount);
     }
     state.oscillator = osc;
-    state.memory = pass.memory;
+    state.memory = shape.memory;
 }
 
 } // namespace fourwave::dsp

@@ -85,6 +85,14 @@ FOURWAVE_DSP_INLINE float truncate(float v) { return std::trunc(v); }
 FOURWAVE_DSP_INLINE void loadLanes(float &v, const float *p) { v = *p; }
 FOURWAVE_DSP_INLINE void storeLanes(float *p, float v) { *p = v; }
 
+// Bit 0 set where the value at p is zero, of either sign (not a NaN): the comparison with 0.0f,
+// made on the bits, so that the x87 flavour does not store and reload the value to compare it.
+FOURWAVE_DSP_INLINE uint32_t zeroBits(const float *p, float) {
+    uint32_t bits;
+    memcpy(&bits, p, sizeof bits);
+    return (bits << 1) == 0 ? 1u : 0u;
+}
+
 #if FOURWAVE_DSP_LANES
 // ---------------------------------------------------------------------------------------------
 // Four lanes. A float operand is broadcast to all four (the implicit constructor), so that a
@@ -107,6 +115,11 @@ struct LaneCount<F32x4> {
 
 FOURWAVE_DSP_INLINE void loadLanes(F32x4 &v, const float *p) { v = F32x4(_mm_loadu_ps(p)); }
 FOURWAVE_DSP_INLINE void storeLanes(float *p, F32x4 v) { _mm_storeu_ps(p, v.v); }
+
+// Bits 0 to 3 set where the four values from p are zero.
+FOURWAVE_DSP_INLINE uint32_t zeroBits(const float *p, F32x4) {
+    return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpeq_ps(_mm_loadu_ps(p), _mm_setzero_ps())));
+}
 
 FOURWAVE_DSP_INLINE F32x4 operator+(F32x4 a, F32x4 b) { return F32x4(_mm_add_ps(a.v, b.v)); }
 FOURWAVE_DSP_INLINE F32x4 operator-(F32x4 a, F32x4 b) { return F32x4(_mm_sub_ps(a.v, b.v)); }
@@ -220,6 +233,30 @@ FOURWAVE_DSP_INLINE bool anyOffset(int32_t count, Test test) {
         hit |= anyLane(test(k, lane));
     });
     return hit;
+}
+
+// Bit k set where the k-th of the `count` (at most 32) values from p is zero.
+template <class Lane>
+FOURWAVE_DSP_INLINE uint32_t zeroMask(const float *p, int32_t count) {
+    uint32_t mask = 0;
+    forLanes<Lane>(0, count, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+        mask |= zeroBits(p + k, lane) << k;
+    });
+    return mask;
+}
+
+// The lowest `count` bits (count at most 31).
+FOURWAVE_DSP_INLINE uint32_t lowBits(int32_t count) { return (1u << count) - 1u; }
+
+// The number of trailing zero bits of a non-zero mask.
+FOURWAVE_DSP_INLINE int32_t trailingZeros(uint32_t mask) {
+#if defined(__GNUC__)
+    return __builtin_ctz(mask);
+#else
+    int32_t n = 0;
+    for (; (mask & 1u) == 0; mask >>= 1) ++n;
+    return n;
+#endif
 }
 
 // Whether any of the `count` values from p passes `test`, a comparison written once over the
