@@ -162,15 +162,15 @@ struct Oscillator {
         phase = restartIfLost(phase);
     }
 
-    // Whether advancePhase reduces to advanceInRange: a phase in [0, 1) and an increment in
+    // Whether advancePhase reduces to advancedInRange: a phase in [0, 1) and an increment in
     // [0, 1) sum to less than 2, so one subtraction wraps it back into [0, 1), where nothing is
     // lost, and the next sample starts in range again.
     bool advancesInRange() const {
         return phase >= 0.0f && phase < 1.0f && phaseIncrement >= 0.0f && phaseIncrement < 1.0f;
     }
-    void advanceInRange() {
-        phase = phaseIncrement + phase;
-        if (phase >= 1.0f) phase = phase - 1.0f;
+    static float advancedInRange(float phase, float increment) {
+        phase = increment + phase;
+        return phase >= 1.0f ? phase - 1.0f : phase;
     }
 };
 

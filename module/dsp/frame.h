@@ -114,12 +114,19 @@ FOURWAVE_DSP_INLINE std::array<T, 4> loadLevelInputs(const FrameBuffers &b, int3
     return in;
 }
 
-// Where a lane's inputs have the bits of `held`.
+// The bits of the four level inputs at buffer index i, in the same order.
+inline std::array<uint32_t, 4> levelInputBits(const FrameBuffers &b, int32_t i) {
+    return {bitsAt(b.pulseLevel + i), bitsAt(b.rampLevel + i), bitsAt(b.sawLevel + i),
+            bitsAt(b.triangleLevel + i)};
+}
+
+// Where the level inputs of the samples of a lane type from buffer index i on have the bits
+// `held`.
 template <class T>
-FOURWAVE_DSP_INLINE auto sameInputs(const std::array<T, 4> &in, const std::array<float, 4> &held) {
-    auto same = bitsEqual(in[0], T(held[0]));
-    for (size_t k = 1; k < in.size(); ++k) same = same & bitsEqual(in[k], T(held[k]));
-    return same;
+FOURWAVE_DSP_INLINE auto sameLevelInputs(const FrameBuffers &b, int32_t i,
+                                         const std::array<uint32_t, 4> &held) {
+    return sameBits(b.pulseLevel + i, held[0], T()) & sameBits(b.rampLevel + i, held[1], T()) &
+           sameBits(b.sawLevel + i, held[2], T()) & sameBits(b.triangleLevel + i, held[3], T());
 }
 
 // The same limited, each lane its own.
@@ -129,35 +136,23 @@ FOURWAVE_DSP_INLINE Levels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
     return limitedLevels(in[0], in[1], in[2], in[3]);
 }
 
-// A block runs in stretches of up to kStretchSamples samples that end before a level refresh,
-// so that a refresh can only fall on a stretch's first sample. Each stretch has two passes: a
+// A block runs in stretches of up to kStretchSamples samples. Each stretch has two passes: a
 // serial one that makes every sample's Active test (the host sees its calls in the same
 // order), the frequency step, the sync edge, the waveform phase and the phase advance, and
-// collects the waveform phases; then the waveform pass, which takes the levels (the refresh)
-// and runs the shape's step over each run of active samples, several samples at a time where
-// the shape allows.
+// collects the waveform phases; then the waveform pass, which runs the shape's step over each
+// run of active samples, several samples at a time where the shape allows, in segments of at
+// most 16 samples: for the shapes that hold their levels, from one level refresh to the next
+// (an active refresh sample takes the levels), for Perfect 2 16 samples from the stretch's
+// start (where its level inputs hold, it takes them once).
 //
-// The serial pass knows nothing of the shape: it is compiled once per modulation variant and
-// shared by the five shapes' routines, and it hands each stretch to the routine's waveform pass
-// (compiled once per shape, shared by the shape's two routines where the pitch holds) through
-// a pointer fixed for the routine. A host runs the routines of a patch one after another, and
-// this way their code in the instruction cache is two serial passes and a waveform pass per
-// shape instead of ten frames; the pointer costs a call per stretch.
-constexpr int32_t kStretchSamples = 16;
-
-// Where the stretch that starts at buffer index i ends (exclusive). With a refresh every 16
-// samples, before the next one.
-FOURWAVE_DSP_INLINE int32_t stretchEnd(int32_t i, int32_t end, bool refreshes) {
-    const int32_t remaining = end - i;
-    int32_t length = kStretchSamples;
-    if (refreshes) {
-        // The next remaining count that is 8 mod 16, after this one (two's complement: a
-        // negative difference still gives its residue).
-        const int32_t toRefresh = (remaining - kLevelRefreshPhase) & (kLevelRefreshPeriod - 1);
-        if (toRefresh != 0 && toRefresh < length) length = toRefresh;
-    }
-    return remaining <= length ? end : i + length;
-}
+// The serial pass knows nothing of the shape: in the builds with lanes it is compiled once per
+// modulation variant and shared by the five shapes' routines, and it hands each run to the
+// routine's waveform pass (compiled once per shape, shared by the shape's two routines where
+// the pitch holds) through a pointer fixed for the routine. A host runs the routines of a patch
+// one after another, and this way their code in the instruction cache is two serial passes and
+// a waveform pass per shape instead of ten frames; the pointer costs a call per run.
+constexpr int32_t kStretchSamples = 32;
+constexpr int32_t kSegmentSamples = kLevelRefreshPeriod;
 
 // What the serial pass collects, by offset in the stretch: the waveform phase, the crossfade
 // pitch and the increment (where FM moves them within the stretch), and the Active values.
@@ -172,12 +167,10 @@ struct Stretch {
 
 // One run of active samples of a stretch, as the serial pass hands it to the waveform pass.
 struct StretchRun {
-    int32_t first;    // the stretch's first buffer index
-    int32_t count;    // its length
-    int32_t from, to; // the run: offsets from .. to - 1
-    bool opens;       // the stretch's first run: its levels are to be taken
-    bool refresh;     // the stretch's first sample is active and reads the levels
-    float pitch;      // the crossfade pitch and increment of the whole stretch, where they hold
+    int32_t first;     // the stretch's first buffer index
+    int32_t remaining; // the block's samples from there on (the refresh samples follow from it)
+    int32_t from, to;  // the run: offsets from .. to - 1
+    float pitch;       // the crossfade pitch and increment of the whole stretch, where they hold
     float increment;
 };
 
@@ -186,14 +179,13 @@ struct StretchRun {
 struct LevelHold {
     bool move;
     bool taken;
-    std::array<float, 4> inputs;
+    std::array<uint32_t, 4> inputs; // their bits
     LevelHold() : move(false), taken(false), inputs{} {}
 };
 
 // The shape's part of a block: its levels, Perfect 2's memories, and the waveform pass.
 template <class Shape, class Lane>
 struct ShapePass {
-    static constexpr bool refreshes = !Shape::kLevelsEverySample; // levels held between refreshes
     Levels<float> levels;
     LevelHold held;
     EdgeMemory memory;
@@ -238,68 +230,43 @@ struct ShapePass {
         stepWith<T, PerSamplePitch>(levels, b, s, r, k);
     }
 
-    // Levels read at every sample: a stretch whose level inputs hold their bits throughout
+    // Levels read at every sample: a segment whose level inputs hold their bits throughout
     // takes them once, for every lane (unless they are the ones taken last); any other reads
     // them per sample.
-    FOURWAVE_DSP_INLINE void holdStretchLevels(const FrameBuffers &b, int32_t first,
-                                               int32_t count) {
-        const std::array<float, 4> inputs = loadLevelInputs<float>(b, first);
+    FOURWAVE_DSP_INLINE void holdLevels(const FrameBuffers &b, int32_t first, int32_t count) {
+        const std::array<uint32_t, 4> inputs = levelInputBits(b, first);
         held.move = anyOffset<Lane>(count, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
-            return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), inputs);
+            return !sameLevelInputs<decltype(lane)>(b, first + k, inputs);
         });
-        if (held.move || (held.taken && sameInputs(inputs, held.inputs))) return;
+        if (held.move || (held.taken && inputs == held.inputs)) return;
         levels = Shape::take(readLevels(b, first));
         held.inputs = inputs;
         held.taken = true;
     }
 
-    // The waveform pass over one run of a stretch's active samples.
+    // The waveform pass over one run of a stretch's active samples, segment by segment.
     template <bool PerSamplePitch>
     FOURWAVE_DSP_INLINE void run(const FrameBuffers &b, const Stretch &s, const StretchRun &r) {
-        if constexpr (Shape::kLevelsEverySample) {
-            if (r.opens) holdStretchLevels(b, r.first, r.count);
-        } else {
-            if (r.refresh) levels = Shape::take(readLevels(b, r.first));
+        for (int32_t k = r.from; k < r.to;) {
+            int32_t stop;
+            if constexpr (Shape::kLevelsEverySample) {
+                stop = (k / kSegmentSamples + 1) * kSegmentSamples;
+                if (stop > r.to) stop = r.to;
+                holdLevels(b, r.first + k, stop - k);
+            } else {
+                // The refresh samples are those whose remaining count is 8 mod 16 (two's
+                // complement: a negative difference still gives its residue).
+                const int32_t toRefresh =
+                    (r.remaining - k - kLevelRefreshPhase) & (kLevelRefreshPeriod - 1);
+                if (toRefresh == 0) levels = Shape::take(readLevels(b, r.first + k));
+                stop = k + (toRefresh == 0 ? kLevelRefreshPeriod : toRefresh);
+                if (stop > r.to) stop = r.to;
+            }
+            forLanes<Lane>(k, stop, [&](int32_t j, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+                step<decltype(lane), PerSamplePitch>(b, s, r, j);
+            });
+            k = stop;
         }
-        forLanes<Lane>(r.from, r.to, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
-            step<decltype(lane), PerSamplePitch>(b, s, r, k);
-        });
-    }
-};
-
-// A function shared by several routines: never inlined, and never replaced by a clone of
-// the calling file's own (GCC's interprocedural clones are local to a file, so each routine
-// file would keep a copy); the linker then keeps one copy of each instance.
-#if defined(__clang__)
-#define FOURWAVE_DSP_SHARED __attribute__((noinline))
-#elif defined(__GNUC__)
-#define FOURWAVE_DSP_SHARED __attribute__((noipa))
-#else
-#define FOURWAVE_DSP_SHARED
-#endif
-
-// The routine's waveform pass as the shared serial pass calls it: `run` where the stretch has
-// one pitch and increment, `runVarying` where they are per sample (FM within a stretch).
-struct WaveformPass {
-    using Run = void (*)(WaveformPass &, const FrameBuffers &, const Stretch &, const StretchRun &);
-    Run run;
-    Run runVarying;
-    bool refreshes;
-};
-
-// A shape's pass behind that interface: its two functions are shared by the shape's routines.
-template <class Shape, class Lane>
-struct SharedShapePass : WaveformPass {
-    ShapePass<Shape, Lane> shape;
-
-    explicit SharedShapePass(const EdgeMemory &m)
-        : WaveformPass{runStretch<false>, runStretch<true>, ShapePass<Shape, Lane>::refreshes},
-          shape(m) {}
-
-    template <bool PerSamplePitch>
-    static FOURWAVE_DSP_SHARED void runStretch(WaveformPass &base, const FrameBuffers &b,
-                                               const Stretch &s, const StretchRun &r) {
-        static_cast<SharedShapePass &>(base).shape.template run<PerSamplePitch>(b, s, r);
     }
 };
 
@@ -310,24 +277,17 @@ using HeldSource = std::conditional_t<std::is_trivially_copyable_v<ActiveSource>
                                           sizeof(ActiveSource) <= sizeof(void *),
                                       ActiveSource, ActiveSource &>;
 
-// Whether the routines share their serial passes and waveform passes (above). The builds
-// without lanes (x87, browser) keep each routine's frame whole, the waveform pass inlined into
-// it: their one-sample code, which under x87 stores every intermediate, loses more to the calls
-// and to the state the calls keep in memory than the instruction cache gains.
-constexpr bool kShareFrameCode = FOURWAVE_DSP_LANES != 0;
-
 // The block's serial pass: the buffers, the oscillator in locals, the read positions, the
-// stretch's arrays; each stretch's waveforms through `pass`: the routine's WaveformPass, called
-// through its pointers, or the shape's pass itself, inlined.
-template <class Mod, class ActiveSource, class Lane, class Pass>
+// stretch's arrays; each stretch's waveforms through the shape's pass, inlined.
+template <class Shape, class Mod, class ActiveSource, class Lane>
 struct SerialRun {
     static constexpr bool kPitchVaries = !Mod::kPitchAtBlockStart;
 
     const FrameBuffers b;
     HeldSource<ActiveSource> activeSource;
-    // The shared interface by reference; a shape's own pass by value, so that its levels are
-    // the block record's and the compiler keeps them as it keeps the oscillator.
-    std::conditional_t<std::is_same_v<Pass, WaveformPass>, Pass &, Pass> pass;
+    // The shape's pass by value, so that its levels are the block record's and the compiler
+    // keeps them as it keeps the oscillator.
+    ShapePass<Shape, Lane> pass;
     Oscillator osc;
     const float syncThreshold;
     const float syncAdvance;
@@ -343,32 +303,21 @@ struct SerialRun {
         b.triangle[i] = 0.0f;
     }
 
-    template <bool PerSamplePitch>
-    FOURWAVE_DSP_INLINE void handOn(const StretchRun &r) {
-        if constexpr (std::is_same_v<Pass, WaveformPass>)
-            (PerSamplePitch ? pass.runVarying : pass.run)(pass, b, stretch, r);
-        else
-            pass.template run<PerSamplePitch>(b, stretch, r);
-    }
-
     // The waveform pass over the stretch's active samples, run by run between the silent ones
-    // (at once where none is silent): one place that hands a run on, so that a routine whose
-    // frame is whole inlines the waveform pass once.
+    // (at once where none is silent): one place that hands a run on, so that the waveform pass
+    // is inlined once per pitch kind.
     template <bool PerSamplePitch>
-    FOURWAVE_DSP_INLINE void waveforms(int32_t first, int32_t count, uint32_t silent,
-                                       bool refresh) {
-        StretchRun r{first, count, 0, count, true, refresh, osc.lastPitch, osc.phaseIncrement};
+    FOURWAVE_DSP_INLINE void waveforms(int32_t first, int32_t count, uint32_t silent) {
+        StretchRun r{first, end - first, 0, count, osc.lastPitch, osc.phaseIncrement};
         uint32_t sounding = ~silent & lowBits(count);
         for (;;) {
             if (silent != 0) {
                 r.from = trailingZeros(sounding);
                 r.to = r.from + trailingZeros(~(sounding >> r.from));
-                r.refresh = refresh && r.from == 0;
                 sounding &= ~lowBits(r.to);
             }
-            handOn<PerSamplePitch>(r);
+            pass.template run<PerSamplePitch>(b, stretch, r);
             if (sounding == 0 || r.to == count) return;
-            r.opens = false;
         }
     }
 
@@ -426,10 +375,16 @@ struct SerialRun {
     // (the usual case), else sample by sample.
     FOURWAVE_DSP_INLINE void steadyStretch(int32_t first, int32_t stop, uint32_t silent) {
         const int32_t count = stop - first;
+        // The phase and increment in locals: the stores to the stretch's phases might, as far
+        // as the compiler knows, change the oscillator's, which it would then load again.
+        float phase = osc.phase;
+        const float increment = osc.phaseIncrement;
+#pragma GCC unroll 4
         for (int32_t k = 0; k < count; ++k) {
-            stretch.phase[k] = osc.phase;
-            osc.advanceInRange();
+            stretch.phase[k] = phase;
+            phase = Oscillator::advancedInRange(phase, increment);
         }
+        osc.phase = phase;
         if (silent == 0) {
             if constexpr (Mod::kPhaseModulated) {
                 // The k-th sample reads the Phase input at the k-th position from here.
@@ -473,7 +428,7 @@ struct SerialRun {
     // pitch can move within a stretch, those of a steady stretch with the stretch's one pitch.
     FOURWAVE_DSP_INLINE void run(int32_t blockOffset) {
         for (int32_t first = blockOffset; first < end;) {
-            const int32_t stop = stretchEnd(first, end, pass.refreshes);
+            const int32_t stop = end - first <= kStretchSamples ? end : first + kStretchSamples;
             const int32_t count = stop - first;
             for (int32_t k = 0; k < count; ++k) stretch.active[k] = activeSource.read(first + k);
             // Bit k: the stretch's k-th sample is silent (its Active value is zero).
@@ -486,80 +441,50 @@ struct SerialRun {
                 first = stop;
                 continue;
             }
-            const bool refresh = pass.refreshes && isLevelRefreshSample(end - first);
             const bool steadyHere = steady(first, stop);
             if (steadyHere)
                 steadyStretch(first, stop, silent);
             else
                 general(first, stop, silent);
             if (kPitchVaries && !steadyHere)
-                waveforms<true>(first, count, silent, refresh);
+                waveforms<true>(first, count, silent);
             else
-                waveforms<false>(first, count, silent, refresh);
+                waveforms<false>(first, count, silent);
             first = stop;
         }
     }
 };
-
-// The serial pass of a block; a shape's own pass comes back with the state it leaves.
-template <class Mod, class ActiveSource, class Lane, class Pass>
-FOURWAVE_DSP_INLINE void runStretches(const FrameBuffers &buffers, Oscillator &osc,
-                                      ActiveSource &activeSource, Pass &pass, int32_t blockOffset,
-                                      int32_t end) {
-    // The addresses are copied into the block's record: read through the caller's record
-    // inside the loop, they might be reloaded after every sample's Active read, which may (as
-    // far as the compiler knows) have changed it.
-    SerialRun<Mod, ActiveSource, Lane, Pass> block{buffers,
-                                                   activeSource,
-                                                   pass,
-                                                   osc,
-                                                   buffers.syncThreshold[blockOffset],
-                                                   buffers.syncAdvance[blockOffset],
-                                                   blockOffset,
-                                                   blockOffset,
-                                                   end,
-                                                   Stretch()};
-    block.run(blockOffset);
-    osc = block.osc;
-    if constexpr (!std::is_same_v<Pass, WaveformPass>) pass.memory = block.pass.memory;
-}
-
-// The same, shared by the routines of one modulation variant.
-template <class Mod, class ActiveSource, class Lane>
-FOURWAVE_DSP_SHARED void runSerialPass(const FrameBuffers &buffers, Oscillator &osc,
-                                       ActiveSource &activeSource, WaveformPass &pass,
-                                       int32_t blockOffset, int32_t end) {
-    runStretches<Mod, ActiveSource, Lane>(buffers, osc, activeSource, pass, blockOffset, end);
-}
 
 // One block: buffer positions blockOffset to blockOffset + sampleCount - 1. Lane is the value
 // type of the waveform pass (float: one sample at a time).
 template <class Shape, class Mod, class ActiveSource, class Lane = WideLane>
 void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &activeSource,
               int32_t blockOffset, int32_t sampleCount) {
-    using Pass =
-        std::conditional_t<kShareFrameCode, SharedShapePass<Shape, Lane>, ShapePass<Shape, Lane>>;
-    Pass pass(state.memory);
-    ShapePass<Shape, Lane> &shape = [&]() -> ShapePass<Shape, Lane> & {
-        if constexpr (kShareFrameCode)
-            return pass.shape;
-        else
-            return pass;
-    }();
-    if constexpr (!Shape::kLevelsEverySample)
-        shape.levels = Shape::take(readLevels(buffers, blockOffset));
     Oscillator osc = state.oscillator;
     if constexpr (Mod::kPitchAtBlockStart) osc.updatePitch(buffers.pitch[blockOffset]);
-    if (sampleCount > 0) {
-        if constexpr (kShareFrameCode)
-            runSerialPass<Mod, ActiveSource, Lane>(buffers, osc, activeSource, pass, blockOffset,
-                                                   blockOffset + sampleCount);
-        else
-            runStretches<Mod, ActiveSource, Lane>(buffers, osc, activeSource, pass, blockOffset,
-                                                  blockOffset + sampleCount);
+    if (sampleCount <= 0) {
+        state.oscillator = osc;
+        return;
     }
-    state.oscillator = osc;
-    state.memory = shape.memory;
+
+    // The addresses are copied into the block's record: read through the caller's record
+    // inside the loop, they might be reloaded after every sample's Active read, which may (as
+    // far as the compiler knows) have changed it.
+    SerialRun<Shape, Mod, ActiveSource, Lane> block{buffers,
+                                                    activeSource,
+                                                    ShapePass<Shape, Lane>(state.memory),
+                                                    osc,
+                                                    buffers.syncThreshold[blockOffset],
+                                                    buffers.syncAdvance[blockOffset],
+                                                    blockOffset,
+                                                    blockOffset,
+                                                    blockOffset + sampleCount,
+                                                    Stretch()};
+    if constexpr (!Shape::kLevelsEverySample)
+        block.pass.levels = Shape::take(readLevels(buffers, blockOffset));
+    block.run(blockOffset);
+    state.oscillator = block.osc;
+    state.memory = block.pass.memory;
 }
 
 } // namespace fourwave::dsp

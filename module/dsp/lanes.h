@@ -55,12 +55,15 @@ FOURWAVE_DSP_INLINE auto choose(bool mask, Then whenTrue, Else whenFalse) -> dec
 FOURWAVE_DSP_INLINE bool anyLane(bool mask) { return mask; }
 FOURWAVE_DSP_INLINE bool allLanes(bool mask) { return mask; }
 
-// Whether two values have the same bits (a NaN is itself, -0.0 is not +0.0).
-FOURWAVE_DSP_INLINE bool bitsEqual(float a, float b) {
-    uint32_t x, y;
-    memcpy(&x, &a, sizeof x);
-    memcpy(&y, &b, sizeof y);
-    return x == y;
+// A value's bits, read as an integer (the x87 flavour would load a float to copy it).
+FOURWAVE_DSP_INLINE uint32_t bitsAt(const float *p) {
+    uint32_t bits;
+    memcpy(&bits, p, sizeof bits);
+    return bits;
+}
+// Whether the value at p has the bits `held` (a NaN is itself, -0.0 is not +0.0).
+FOURWAVE_DSP_INLINE bool sameBits(const float *p, uint32_t held, float) {
+    return bitsAt(p) == held;
 }
 
 // A one-sample memory across consecutive samples: answers the value each sample sees as the
@@ -88,9 +91,7 @@ FOURWAVE_DSP_INLINE void storeLanes(float *p, float v) { *p = v; }
 // Bit 0 set where the value at p is zero, of either sign (not a NaN): the comparison with 0.0f,
 // made on the bits, so that the x87 flavour does not store and reload the value to compare it.
 FOURWAVE_DSP_INLINE uint32_t zeroBits(const float *p, float) {
-    uint32_t bits;
-    memcpy(&bits, p, sizeof bits);
-    return (bits << 1) == 0 ? 1u : 0u;
+    return (bitsAt(p) << 1) == 0 ? 1u : 0u;
 }
 
 #if FOURWAVE_DSP_LANES
@@ -114,7 +115,17 @@ struct LaneCount<F32x4> {
 };
 
 FOURWAVE_DSP_INLINE void loadLanes(F32x4 &v, const float *p) { v = F32x4(_mm_loadu_ps(p)); }
+#if defined(__GNUC__)
+// Four floats at any float's alignment. A store through this type writes floats only, where
+// _mm_storeu_ps may write any type as far as the compiler knows: after it, every pointer,
+// count and flag the loop holds in memory would be loaded again.
+typedef float UnalignedFloats __attribute__((vector_size(16), aligned(4)));
+FOURWAVE_DSP_INLINE void storeLanes(float *p, F32x4 v) {
+    *reinterpret_cast<UnalignedFloats *>(p) = reinterpret_cast<UnalignedFloats>(v.v);
+}
+#else
 FOURWAVE_DSP_INLINE void storeLanes(float *p, F32x4 v) { _mm_storeu_ps(p, v.v); }
+#endif
 
 // Bits 0 to 3 set where the four values from p are zero.
 FOURWAVE_DSP_INLINE uint32_t zeroBits(const float *p, F32x4) {
@@ -168,8 +179,10 @@ FOURWAVE_DSP_INLINE F32x4 choose(M32x4 mask, Then whenTrue, Else whenFalse) {
 FOURWAVE_DSP_INLINE bool anyLane(M32x4 mask) { return _mm_movemask_ps(mask.bits) != 0; }
 FOURWAVE_DSP_INLINE bool allLanes(M32x4 mask) { return _mm_movemask_ps(mask.bits) == 0xF; }
 
-FOURWAVE_DSP_INLINE M32x4 bitsEqual(F32x4 a, F32x4 b) {
-    return M32x4{_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(a.v), _mm_castps_si128(b.v)))};
+FOURWAVE_DSP_INLINE M32x4 sameBits(const float *p, uint32_t held, F32x4) {
+    const __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    return M32x4{
+        _mm_castsi128_ps(_mm_cmpeq_epi32(values, _mm_set1_epi32(static_cast<int32_t>(held))))};
 }
 
 // Lanes moved up by `Count`, the lowest ones taken from `fill`'s (the lane before the first).
@@ -245,8 +258,8 @@ FOURWAVE_DSP_INLINE uint32_t zeroMask(const float *p, int32_t count) {
     return mask;
 }
 
-// The lowest `count` bits (count at most 31).
-FOURWAVE_DSP_INLINE uint32_t lowBits(int32_t count) { return (1u << count) - 1u; }
+// The lowest `count` bits (count 1 to 32).
+FOURWAVE_DSP_INLINE uint32_t lowBits(int32_t count) { return ~0u >> (32 - count); }
 
 // The number of trailing zero bits of a non-zero mask.
 FOURWAVE_DSP_INLINE int32_t trailingZeros(uint32_t mask) {
