@@ -125,8 +125,11 @@ inline std::array<uint32_t, 4> levelInputBits(const FrameBuffers &b, int32_t i) 
 template <class T>
 FOURWAVE_DSP_INLINE auto sameLevelInputs(const FrameBuffers &b, int32_t i,
                                          const std::array<uint32_t, 4> &held) {
-    return sameBits(b.pulseLevel + i, held[0], T()) & sameBits(b.rampLevel + i, held[1], T()) &
-           sameBits(b.sawLevel + i, held[2], T()) & sameBits(b.triangleLevel + i, held[3], T());
+    const auto pulse = sameBits(b.pulseLevel + i, held[0], T());
+    const auto ramp = sameBits(b.rampLevel + i, held[1], T());
+    const auto saw = sameBits(b.sawLevel + i, held[2], T());
+    const auto triangle = sameBits(b.triangleLevel + i, held[3], T());
+    return pulse & ramp & saw & triangle;
 }
 
 // The same limited, each lane its own.
