@@ -11,6 +11,10 @@
 //                                                   every call (the FM Enable worst case)
 //   lean/<flavour|ref>/<routine>/<case>/block:<n>   the same behind a minimal host callback
 //                                                   (blocks 64 and 256)
+//   patch/<flavour>/<in-turn|alone>/block:64        the ten routines as a patch: ten instances,
+//                                                   one per routine, behind the minimal
+//                                                   callback, called in turn block by block,
+//                                                   or each for a run of blocks on its own
 // Each reports the items (samples) processed; ns per sample is the inverse of the rate.
 // scripts/bench turns the JSON output into the table.
 //
@@ -68,6 +72,7 @@ enum class Case {
     FmSweep,
     HalfSweep,
     PhaseMod,
+    PhaseMod440,
     Sync,
     Inactive
 };
@@ -87,6 +92,7 @@ constexpr CaseInfo kCases[] = {
     {Case::FmSweep, "fm-sweep", false, true},     // FM Enable, a new pitch every sample
     {Case::HalfSweep, "half-sweep", false, true}, // FM Half, a new pair average every 2
     {Case::PhaseMod, "pm", false, true},          // PM Enable, a moving Phase input, FM off
+    {Case::PhaseMod440, "pm-440", false, true},   // the same at 440 Hz, Width 5 V
     {Case::Sync, "sync", true, true},             // a hard-sync edge every 8 samples (6 kHz)
     {Case::Inactive, "inactive", true, true},     // Active 0: winding down, then asking to sleep
 };
@@ -108,7 +114,9 @@ void configure(host::Host &host, int16_t shape, bool modulated, Case c, int32_t 
     int16_t fm = modulated ? FM_ENABLE : FM_DISABLE;
     int16_t pm = PM_DISABLE;
     if (c == Case::HalfSweep) fm = FM_HALF;
-    if (c == Case::PhaseMod) {
+    const bool phaseMod = c == Case::PhaseMod || c == Case::PhaseMod440;
+    const bool at440 = c == Case::Steady440 || c == Case::PhaseMod440;
+    if (phaseMod) {
         fm = FM_DISABLE;
         pm = PM_ENABLE;
     }
@@ -116,10 +124,8 @@ void configure(host::Host &host, int16_t shape, bool modulated, Case c, int32_t 
     host.setChoice(PM_MODE_SETTING, pm);
     host.setChoice(FREQ_SCALE_SETTING, FREQ_SCALE_VOLT_PER_OCTAVE);
 
-    host.fill(PITCH_INPUT, c == Case::Band        ? kBandPitch
-                           : c == Case::Steady440 ? kPitch440
-                                                  : kSteadyPitch);
-    host.fill(WIDTH_INPUT, c == Case::Steady440 ? 0.5f : 0.3f);
+    host.fill(PITCH_INPUT, c == Case::Band ? kBandPitch : at440 ? kPitch440 : kSteadyPitch);
+    host.fill(WIDTH_INPUT, at440 ? 0.5f : 0.3f);
     host.fill(SYNC_INPUT, 0.0f);
     host.fill(SYNC_THRESHOLD_INPUT, 0.0f);
     host.fill(SYNC_ADVANCE_INPUT, 0.0f);
@@ -138,7 +144,7 @@ void configure(host::Host &host, int16_t shape, bool modulated, Case c, int32_t 
         for (int32_t i = 0; i < frames; ++i)
             pitch[i] = 0.3f + 0.1f * static_cast<float>(i) / static_cast<float>(frames);
     }
-    if (c == Case::PhaseMod) {
+    if (phaseMod) {
         float *signal = host.buffer(PHASE_INPUT);
         for (int32_t i = 0; i < frames; ++i)
             signal[i] = 0.1f + 0.8f * static_cast<float>(i % 97) / 97.0f;
@@ -238,7 +244,7 @@ intptr_t SE_ABI leanCallback(void *, int32_t opcode, int32_t, int32_t, void *, f
     return opcode == HOST_OP_GET_PIN_COUNT ? 20 : 0;
 }
 
-constexpr int kLeanSlots = 12;
+constexpr int kLeanSlots = 16;
 MakeModuleFunction leanTargets[kLeanSlots];
 int leanSlotsUsed = 0;
 
@@ -264,6 +270,40 @@ bool leanEntries(const host::PluginEntries &entries, host::PluginEntries *lean) 
 }
 
 constexpr int32_t kLeanBlocks[] = {64, 256};
+
+// ----------------------------------------------------------------------------------------------
+// A patch: a host runs its modules one after another, block by block, so each routine's code
+// and branch history must survive the nine others between two of its blocks. Ten instances,
+// one per routine (the modulation routines under FM Enable with a steady pitch), behind the
+// minimal callback. "in-turn" calls them as a host does, each once per block; "alone" makes the
+// same calls grouped, each instance for kPatchRounds blocks in a row. Both do the same work on
+// the same instances, so their ratio is what the turn-taking costs.
+constexpr int32_t kPatchBlock = 64;
+constexpr int32_t kPatchRounds = 32;
+
+void runPatch(benchmark::State &state, const host::PluginEntries &entries, bool inTurn) {
+    std::vector<std::unique_ptr<host::Host>> hosts;
+    for (const Routine &routine : kRoutines) {
+        hosts.push_back(
+            openInstance(entries, routine.shape, routine.modulated, Case::Steady, kPatchBlock));
+        if (!hosts.back()) {
+            state.SkipWithError("an instance could not be created");
+            return;
+        }
+    }
+    for (auto &host : hosts) host->process(0, kPatchBlock);
+    for (auto _ : state) {
+        if (inTurn) {
+            for (int32_t round = 0; round < kPatchRounds; ++round)
+                for (auto &host : hosts) host->process(0, kPatchBlock);
+        } else {
+            for (auto &host : hosts)
+                for (int32_t round = 0; round < kPatchRounds; ++round)
+                    host->process(0, kPatchBlock);
+        }
+    }
+    reportSamples(state, static_cast<int64_t>(hosts.size()) * kPatchRounds * kPatchBlock);
+}
 
 // ----------------------------------------------------------------------------------------------
 // Registration.
@@ -322,6 +362,18 @@ void registerAll() {
     fixIterations(benchmark::RegisterBenchmark("pitch/updatePitch", runPitchConversion));
     registerSeries(false, kBlockSizes);
     registerSeries(true, kLeanBlocks);
+
+    for (const Flavour &flavour : flavours()) {
+        host::PluginEntries entries;
+        if (!leanEntries(flavour.library->entries(), &entries)) continue;
+        for (const bool inTurn : {true, false}) {
+            const std::string name =
+                "patch/" + flavour.name + (inTurn ? "/in-turn" : "/alone") + "/block:64";
+            fixIterations(benchmark::RegisterBenchmark(
+                name.c_str(),
+                [entries, inTurn](benchmark::State &state) { runPatch(state, entries, inTurn); }));
+        }
+    }
 
     for (const Reference r : {Reference::Floor, Reference::Naive}) {
         const std::string name = std::string("scale/ref/") + referenceName(r);

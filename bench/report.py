@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """Turns the benchmark's JSON output into the cost table and the target checks.
 
-    report.py RAW.json [--results bench/results.json] [--markdown]
+    report.py RAW.json [--raw32 RAW32.json] [--results bench/results.json] [--markdown]
 
-RAW.json is what fourwave_bench writes with --benchmark_out (any number of repetitions). Each
+RAW.json is what fourwave_bench writes with --benchmark_out (any number of repetitions);
+RAW32.json the same from the 32-bit benchmark (its minimal-callback and patch figures are
+reported as flavour "sse32" against a floor of their own, "ref32"). Each
 benchmark's cost is the lowest CPU time per sample over its repetitions: on a shared machine
 interference only ever adds time, so the minimum is the best estimate of the work itself. Every
 ratio divides two figures of the same run. Prints the table (plain text, or Markdown for
@@ -19,7 +21,8 @@ INSTANCES = [1, 16, 256, 2048]
 ROUTINES = ["processPerfect", "processPerfectMod", "processPerfect2", "processPerfect2Mod",
             "processBright", "processBrightMod", "processMedium", "processMediumMod",
             "processDark", "processDarkMod"]
-CASES = ["steady", "steady-440", "three-zero", "band", "fm-sweep", "half-sweep", "pm", "sync", "inactive"]
+CASES = ["steady", "steady-440", "three-zero", "band", "fm-sweep", "half-sweep", "pm", "pm-440",
+         "sync", "inactive"]
 SAMPLE_RATE = 48000.0
 LEAN_BLOCKS = [64, 256]
 
@@ -30,11 +33,14 @@ def instances_per_core(ns):
 
 
 def parse_args(argv):
-    raw, results, markdown = None, None, False
+    raw, raw32, results, markdown = None, None, None, False
     i = 0
     while i < len(argv):
-        if argv[i] == "--results":
-            results = argv[i + 1]
+        if argv[i] in ("--results", "--raw32"):
+            if argv[i] == "--results":
+                results = argv[i + 1]
+            else:
+                raw32 = argv[i + 1]
             i += 2
             continue
         if argv[i] == "--markdown":
@@ -44,10 +50,10 @@ def parse_args(argv):
         i += 1
     if raw is None:
         sys.exit(__doc__)
-    return raw, results, markdown
+    return raw, raw32, results, markdown
 
 
-def load(path):
+def load(path, width32=False):
     with open(path) as f:
         data = json.load(f)
     best = {}
@@ -59,6 +65,16 @@ def load(path):
             continue
         ns = 1e9 / rate
         name = b["run_name"]
+        if width32:
+            # Only the minimal-callback series and the patch are reported for 32-bit x86.
+            parts = name.split("/")
+            if parts[0] not in ("lean", "patch"):
+                continue
+            if parts[1] == "ref":
+                parts[1] = "ref32"
+            elif "32" not in parts[1]:
+                parts[1] += "32"
+            name = "/".join(parts)
         best[name] = min(ns, best.get(name, ns))
     return data.get("context", {}), best
 
@@ -67,7 +83,7 @@ def split(best):
     """routine[(flavour, routine, case)][block], reference[(name, case)][block],
     scale[(flavour, routine)][instances], pitch."""
     routine, reference, scale = defaultdict(dict), defaultdict(dict), defaultdict(dict)
-    lean = {}
+    lean, patch = {}, {}
     pitch = None
     for name, ns in best.items():
         parts = name.split("/")
@@ -82,7 +98,9 @@ def split(best):
             lean.setdefault((parts[1], parts[2], parts[3]), {})[int(last.split(":")[1])] = ns
         elif parts[0] == "pitch":
             pitch = ns
-    return routine, reference, scale, lean, pitch
+        elif parts[0] == "patch":
+            patch.setdefault(parts[1], {})[parts[2]] = ns
+    return routine, reference, scale, lean, pitch, patch
 
 
 def fmt(ns):
@@ -110,7 +128,7 @@ def machine_line(context):
 
 
 def build(context, best):
-    routine, reference, scale, lean, pitch = split(best)
+    routine, reference, scale, lean, pitch, patch = split(best)
     floor = reference.get(("floor", "steady"), {})
     naive = reference.get(("naive", "steady"), {})
     flavours = sorted({k[0] for k in routine} | {k[0] for k in lean if k[0] != "ref"},
@@ -139,7 +157,7 @@ def build(context, best):
         ns64 = row["ns"].get(64)
         row["instances_per_core_block64"] = instances_per_core(ns64) if ns64 else None
 
-    targets = check_targets(lean, pitch, flavours)
+    targets = check_targets(lean, pitch, flavours, patch)
     return {
         "machine": machine_line(context),
         "context": context,
@@ -151,6 +169,9 @@ def build(context, best):
                       kv[0][0] != "ref", kv[0][0] != "sse", kv[0][0],
                       ROUTINES.index(kv[0][1]) if kv[0][1] in ROUTINES else -1))],
         "targets": targets,
+        "target_table": target_table(lean),
+        "patch": {f: dict(v, ratio=v["in-turn"] / v["alone"]) for f, v in sorted(patch.items())
+                  if "in-turn" in v and "alone" in v},
         "side_by_side": side_by_side(routine, reference, lean),
         "against": against_rows(routine, lean),
     }
@@ -184,39 +205,57 @@ def against_rows(routine, lean):
 
 
 # The targets by shape, as ratios to the contract floor: a steady pitch (plain routine, or
-# FM Enable), and PM Enable with a moving Phase input.
-TARGET_SHAPES = [("Perfect", "processPerfect", 1.5, 1.7),
-                 ("Perfect 2", "processPerfect2", 2.0, 2.2),
-                 ("Bright, Medium, Dark", ("processBright", "processMedium", "processDark"),
-                  1.7, 1.9)]
-X87_LIMIT = 4.0
+# FM Enable), and PM Enable with a moving Phase input; SSE, x86-64 and 32-bit x86, blocks 64 and
+# 256, 220 Hz and 440 Hz.
+TARGET_SHAPES = [("Perfect", "processPerfect", 1.4, 1.55),
+                 ("Perfect 2", "processPerfect2", 1.65, 1.8),
+                 ("Bright", "processBright", 1.6, 1.75),
+                 ("Medium", "processMedium", 1.6, 1.75),
+                 ("Dark", "processDark", 1.6, 1.75)]
+TARGET_PITCHES = [(220, "steady", "pm"), (440, "steady-440", "pm-440")]
+TARGET_WIDTHS = [("x86-64", "sse", "ref"), ("32-bit", "sse32", "ref32")]
+PATCH_LIMIT = 1.05
 
 
-def check_targets(lean, pitch, flavours):
+def target_table(lean):
+    """Per shape, width, pitch and block: the plain / FM / PM ratios to the contract floor."""
+    rows = []
+    for name, routine, steady_limit, pm_limit in TARGET_SHAPES:
+        for width, flavour, ref in TARGET_WIDTHS:
+            floor = lean.get((ref, "direct", "steady"), {})
+            for hz, steady, pm in TARGET_PITCHES:
+                for b in LEAN_BLOCKS:
+                    cells = [lean.get((flavour, r, c), {}).get(b) for r, c in
+                             ((routine, steady), (routine + "Mod", steady), (routine + "Mod", pm))]
+                    if b not in floor or None in cells:
+                        continue
+                    rows.append({"shape": name, "width": width, "hz": hz, "block": b,
+                                 "ns": cells, "ratios": [c / floor[b] for c in cells],
+                                 "limits": [steady_limit, steady_limit, pm_limit]})
+    return rows
+
+
+def check_targets(lean, pitch, flavours, patch):
     """The targets, behind the minimal callback, against the contract floor of the same run
-    (the two host calls straight through the callback: reference 'direct'), blocks 64 and 256."""
+    and width (the two host calls straight through the callback: reference 'direct')."""
     checks = []
-    floor = lean.get(("ref", "direct", "steady"), {})
 
     def add(target, subject, value, limit):
         checks.append({"target": target, "subject": subject, "value": value, "limit": limit,
                        "met": value <= limit})
 
-    def add_ratios(target, flavour, routine, case, limit):
-        costs = lean.get((flavour, routine, case), {})
-        for b in LEAN_BLOCKS:
-            if b in costs and b in floor:
-                add(target, "%s %s block %d" % (routine, case, b), costs[b] / floor[b], limit)
-
-    for name, routines, steady_limit, pm_limit in TARGET_SHAPES:
-        routines = routines if isinstance(routines, tuple) else (routines,)
-        for plain in routines:
-            for r in (plain, plain + "Mod"):
-                for c in ("steady", "steady-440"):
-                    add_ratios("%s, plain and FM Enable, steady pitch <= %.1fx floor"
-                               % (name, steady_limit), "sse", r, c, steady_limit)
-            add_ratios("%s, PM with a moving Phase <= %.1fx floor" % (name, pm_limit), "sse",
-                       plain + "Mod", "pm", pm_limit)
+    for row in target_table(lean):
+        for kind, ratio, limit in zip(("plain", "FM Enable", "PM Enable"), row["ratios"],
+                                      row["limits"]):
+            pm = kind == "PM Enable"
+            add("%s, %s <= %.2fx floor" % (row["shape"], "PM with a moving Phase" if pm else
+                                           "plain and FM Enable, steady pitch", limit),
+                "%s %s %d Hz block %d" % (kind, row["width"], row["hz"], row["block"]), ratio,
+                limit)
+    for flavour, figures in sorted(patch.items()):
+        if "in-turn" in figures and "alone" in figures:
+            add("patch: ten routines in turn <= %.2fx each alone" % PATCH_LIMIT, flavour,
+                figures["in-turn"] / figures["alone"], PATCH_LIMIT)
     if pitch is not None:
         for r in ROUTINES:
             if not r.endswith("Mod"):
@@ -228,10 +267,6 @@ def check_targets(lean, pitch, flavours):
                     limit = plain_costs[b] + pitch
                     add("FM Enable, new pitch every sample <= pitch conversion + plain",
                         "%s block %d" % (r, b), sweep[b] / limit, 1.0)
-    if "x87" in flavours:
-        for r in ROUTINES:
-            add_ratios("x87, every routine <= %.1fx floor (steady)" % X87_LIMIT, "x87", r,
-                       "steady", X87_LIMIT)
     return checks
 
 
@@ -374,6 +409,41 @@ def print_text(result, markdown):
                 out.append("%-6s %-19s %-11s %5d %8s -> %8s %8s" % cells)
         out.append("")
 
+    if result["target_table"]:
+        title = ("The targets' table: per shape plain / FM Enable (steady pitch) / PM Enable"
+                 " (moving Phase), ratio to the contract floor of the same width and block,"
+                 " behind the minimal callback; the limits in the last column.")
+        heads = ["%s, %d Hz, %d" % (w, hz, b) for w, _, _ in TARGET_WIDTHS
+                 for hz, _, _ in TARGET_PITCHES for b in LEAN_BLOCKS]
+        cells = defaultdict(dict)
+        limits = {}
+        for row in result["target_table"]:
+            cells[row["shape"]]["%s, %d Hz, %d" % (row["width"], row["hz"], row["block"])] = (
+                " / ".join("%.2f" % r for r in row["ratios"]))
+            limits[row["shape"]] = "%.2f / %.2f" % (row["limits"][0], row["limits"][2])
+        if markdown:
+            out.append(title)
+            out.append("")
+            out.append("| shape | " + " | ".join(heads) + " | limits |")
+            out.append("|---|" + "---:|" * (len(heads) + 1))
+            for shape in cells:
+                out.append("| %s | %s | %s |" % (shape, " | ".join(
+                    cells[shape].get(h, "-") for h in heads), limits[shape]))
+        else:
+            out.append("targets' table (plain / FM / PM, ratio to the contract floor):")
+            out.append("%-10s" % "shape" + "".join("%-22s" % h for h in heads) + "limits")
+            for shape in cells:
+                out.append("%-10s" % shape + "".join("%-22s" % cells[shape].get(h, "-")
+                                                     for h in heads) + limits[shape])
+        out.append("")
+    if result["patch"]:
+        out.append("patch (ten instances, one per routine, block 64, minimal callback): ns per"
+                   " sample in turn / each alone")
+        for flavour, v in result["patch"].items():
+            out.append("  %-8s %6.2f / %6.2f = %.3f (limit %.2f)" % (
+                flavour, v["in-turn"], v["alone"], v["ratio"], PATCH_LIMIT))
+        out.append("")
+
     by_target = defaultdict(list)
     for check in result["targets"]:
         by_target[check["target"]].append(check)
@@ -398,8 +468,10 @@ def print_text(result, markdown):
 
 
 def main():
-    raw, results_path, markdown = parse_args(sys.argv[1:])
+    raw, raw32, results_path, markdown = parse_args(sys.argv[1:])
     context, best = load(raw)
+    if raw32:
+        best.update(load(raw32, width32=True)[1])
     result = build(context, best)
     print_text(result, markdown)
     if results_path:

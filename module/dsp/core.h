@@ -1,6 +1,7 @@
 // The oscillator core shared by all ten process routines: level limiting, the pitch conversion
-// with octave folding, and the phase accumulator (pitch update, sync edge, advance and wrap).
-// Plain floats only; it knows nothing of pins, buffers or the host.
+// with octave folding, the phase accumulator (pitch update, sync edge, advance and wrap) and the
+// modulated phase. Plain floats (and the lane types of lanes.h where a value is computed for
+// several samples at once); it knows nothing of pins, buffers or the host.
 //
 // All sample arithmetic is single precision, written in the order the results are defined in:
 // the outputs are bit-exact with that order, so no expression here may be regrouped.
@@ -10,16 +11,7 @@
 
 #include <cmath>
 
-// For the per-sample steps, which belong inlined into the frame's loop whatever the compiler's
-// size heuristics say: a call there spills and reloads the loop's state at every sample.
-// FOURWAVE_DSP_INLINE_LAMBDA does the same for a lambda that is a loop's body.
-#if defined(__GNUC__)
-#define FOURWAVE_DSP_INLINE inline __attribute__((always_inline))
-#define FOURWAVE_DSP_INLINE_LAMBDA __attribute__((always_inline))
-#else
-#define FOURWAVE_DSP_INLINE inline
-#define FOURWAVE_DSP_INLINE_LAMBDA
-#endif
+#include "lanes.h"
 
 namespace fourwave::dsp {
 
@@ -35,10 +27,25 @@ struct LevelSet {
     float rawPulse;
 };
 
+// v limited to +-limit (a NaN passes through), one sample or a lane type's.
+template <class T>
+FOURWAVE_DSP_INLINE T clip(T v, float limit) {
+    return select(v > T(limit), T(limit), select(v < T(-limit), T(-limit), v));
+}
+
+// The level limit: +-2, a NaN passing through. One read's four levels (makeLevelSet) take the
+// scalar form, written with branches; clampLevel<T> is the same limit as selections, for the
+// samples of a lane type (Perfect 2's levels read per lane), and for one sample where that code
+// is written once over its value type. Both give the same bits; GCC makes different code of
+// them, and each keeps the code it was measured with.
 inline float clampLevel(float v) {
     if (v > kLevelLimit) return kLevelLimit;
     if (v < -kLevelLimit) return -kLevelLimit;
     return v;
+}
+template <class T>
+FOURWAVE_DSP_INLINE T clampLevel(T v) {
+    return clip(v, kLevelLimit);
 }
 
 inline LevelSet makeLevelSet(float pulse, float ramp, float saw, float triangle) {
@@ -73,6 +80,43 @@ constexpr float kLostPhaseMagnitude = 16777216.0f; // 2^24
 
 inline float restartIfLost(float phase) {
     return std::fabs(phase) < kLostPhaseMagnitude ? phase : 0.0f;
+}
+
+// The phase handed to the waveform under phase modulation: phase - depth x signal, brought
+// into [0, 1] by whole cycles (a result of exactly 1.0 stays 1.0). Reducing a large offset to
+// its fractional part first gives what adding or subtracting 1.0 repeatedly gives, without a
+// loop whose length depends on the input; an offset beyond what single precision can wrap
+// (infinite, NaN, or too large to have a fraction) leaves the waveform at phase 0. After the
+// reduction the value lies in [-1, 2], so one cycle added or taken off brings it into [0, 1].
+template <class T>
+FOURWAVE_DSP_INLINE T modulatePhase(T phase, T signal, T depth) {
+    return choose(
+        signal == T(0.0f), [&] { return phase; },
+        [&] {
+            const T t = phase - depth * signal;
+            return choose(
+                magnitude(t) < T(kLostPhaseMagnitude),
+                [&] {
+                    // Whole cycles off, exactly (a float's fraction is a float). Counting down from
+                    // above stops at 1.0, not 0.0, when the offset is a whole number of cycles.
+                    T u = choose(
+                        t > T(2.0f),
+                        [&] {
+                            const T fraction = t - truncate(t);
+                            return select(fraction == T(0.0f), T(1.0f), fraction);
+                        },
+                        [&] {
+                            return choose(
+                                t < T(-1.0f), [&] { return T(t - truncate(t)); },
+                                [&] { return t; });
+                        });
+                    u = choose(
+                        u < T(0.0f), [&] { return T(u + 1.0f); }, [&] { return u; });
+                    return choose(
+                        u > T(1.0f), [&] { return T(u - 1.0f); }, [&] { return u; });
+                },
+                [&] { return T(0.0f); });
+        });
 }
 
 // The running state of the phase accumulator, held in locals for the length of a block and
@@ -118,15 +162,15 @@ struct Oscillator {
         phase = restartIfLost(phase);
     }
 
-    // Whether advancePhase reduces to advanceInRange: a phase in [0, 1) and an increment in
+    // Whether advancePhase reduces to advancedInRange: a phase in [0, 1) and an increment in
     // [0, 1) sum to less than 2, so one subtraction wraps it back into [0, 1), where nothing is
     // lost, and the next sample starts in range again.
     bool advancesInRange() const {
         return phase >= 0.0f && phase < 1.0f && phaseIncrement >= 0.0f && phaseIncrement < 1.0f;
     }
-    void advanceInRange() {
-        phase = phaseIncrement + phase;
-        if (phase >= 1.0f) phase = phase - 1.0f;
+    static float advancedInRange(float phase, float increment) {
+        phase = increment + phase;
+        return phase >= 1.0f ? phase - 1.0f : phase;
     }
 };
 

@@ -11,8 +11,10 @@
 // reads a script).
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
+#include <array>
 #include <type_traits>
 
 #include "shapes.h"
@@ -100,162 +102,202 @@ inline LevelSet readLevels(const FrameBuffers &b, int32_t i) {
     return makeLevelSet(b.pulseLevel[i], b.rampLevel[i], b.sawLevel[i], b.triangleLevel[i]);
 }
 
-// The four level inputs as read, for the samples of a lane type from buffer index i on.
+// The four level inputs as they come, in the order pulse, ramp, saw, triangle, for the samples
+// of a lane type from buffer index i on (before the limit: what Perfect 2 compares).
 template <class T>
-struct LevelInputs {
-    T pulse, ramp, saw, triangle;
-};
-
-template <class T>
-FOURWAVE_DSP_INLINE LevelInputs<T> loadLevelInputs(const FrameBuffers &b, int32_t i) {
-    LevelInputs<T> in;
-    loadLanes(in.pulse, b.pulseLevel + i);
-    loadLanes(in.ramp, b.rampLevel + i);
-    loadLanes(in.saw, b.sawLevel + i);
-    loadLanes(in.triangle, b.triangleLevel + i);
+FOURWAVE_DSP_INLINE std::array<T, 4> loadLevelInputs(const FrameBuffers &b, int32_t i) {
+    std::array<T, 4> in;
+    loadLanes(in[0], b.pulseLevel + i);
+    loadLanes(in[1], b.rampLevel + i);
+    loadLanes(in[2], b.sawLevel + i);
+    loadLanes(in[3], b.triangleLevel + i);
     return in;
 }
 
-// Where a lane's inputs have the bits of `held`.
+// The bits of the four level inputs at buffer index i, in the same order.
+inline std::array<uint32_t, 4> levelInputBits(const FrameBuffers &b, int32_t i) {
+    return {bitsAt(b.pulseLevel + i), bitsAt(b.rampLevel + i), bitsAt(b.sawLevel + i),
+            bitsAt(b.triangleLevel + i)};
+}
+
+// Where the level inputs of the samples of a lane type from buffer index i on have the bits
+// `held`.
 template <class T>
-FOURWAVE_DSP_INLINE auto sameInputs(const LevelInputs<T> &in, const LevelInputs<float> &held) {
-    const auto pulse = bitsEqual(in.pulse, T(held.pulse));
-    const auto ramp = bitsEqual(in.ramp, T(held.ramp));
-    const auto saw = bitsEqual(in.saw, T(held.saw));
-    const auto triangle = bitsEqual(in.triangle, T(held.triangle));
+FOURWAVE_DSP_INLINE auto sameLevelInputs(const FrameBuffers &b, int32_t i,
+                                         const std::array<uint32_t, 4> &held) {
+    const auto pulse = sameBits(b.pulseLevel + i, held[0], T());
+    const auto ramp = sameBits(b.rampLevel + i, held[1], T());
+    const auto saw = sameBits(b.sawLevel + i, held[2], T());
+    const auto triangle = sameBits(b.triangleLevel + i, held[3], T());
     return pulse & ramp & saw & triangle;
 }
 
 // The same limited, each lane its own.
 template <class T>
-FOURWAVE_DSP_INLINE LaneLevels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
-    const LevelInputs<T> in = loadLevelInputs<T>(b, i);
-    return limitedLevels(in.pulse, in.ramp, in.saw, in.triangle);
+FOURWAVE_DSP_INLINE Levels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
+    const std::array<T, 4> in = loadLevelInputs<T>(b, i);
+    return limitedLevels(in[0], in[1], in[2], in[3]);
 }
 
-// A block runs in stretches of up to kStretchSamples samples that end before a level refresh,
-// so that a refresh can only fall on a stretch's first sample. Each stretch has two passes: a
+// A block runs in stretches of up to kStretchSamples samples. Each stretch has two passes: a
 // serial one that makes every sample's Active test (the host sees its calls in the same
-// order), the refresh, the frequency step, the sync edge, the waveform phase and the phase
-// advance, and collects the waveform phases; then the waveform pass, which runs the shape's
-// step over each run of active samples, several samples at a time where the shape allows.
-constexpr int32_t kStretchSamples = 16;
+// order), the frequency step, the sync edge, the waveform phase and the phase advance, and
+// collects the waveform phases; then the waveform pass, which runs the shape's step over each
+// run of active samples, several samples at a time where the shape allows, in segments of at
+// most 16 samples: for the shapes that hold their levels, from one level refresh to the next
+// (an active refresh sample takes the levels), for Perfect 2 16 samples from the stretch's
+// start (where its level inputs hold, it takes them once).
+//
+// The serial pass knows nothing of the shape: in the builds with lanes it is compiled once per
+// modulation variant and shared by the five shapes' routines, and it hands each run to the
+// routine's waveform pass (compiled once per shape, shared by the shape's two routines where
+// the pitch holds) through a pointer fixed for the routine. A host runs the routines of a patch
+// one after another, and this way their code in the instruction cache is two serial passes and
+// a waveform pass per shape instead of ten frames; the pointer costs a call per run.
+constexpr int32_t kStretchSamples = 32;
+constexpr int32_t kSegmentSamples = kLevelRefreshPeriod;
 
-// Where the stretch that starts at buffer index i ends (exclusive).
-template <class Shape>
-FOURWAVE_DSP_INLINE int32_t stretchEnd(int32_t i, int32_t end) {
-    const int32_t remaining = end - i;
-    int32_t length = kStretchSamples;
-    if constexpr (!Shape::kLevelsEverySample) {
-        // The next remaining count that is 8 mod 16, after this one (two's complement: a
-        // negative difference still gives its residue).
-        const int32_t toRefresh = (remaining - kLevelRefreshPhase) & (kLevelRefreshPeriod - 1);
-        if (toRefresh != 0 && toRefresh < length) length = toRefresh;
-    }
-    return remaining <= length ? end : i + length;
-}
-
-// What the serial pass collects, by offset in the stretch: the waveform phase and, where they
-// can move within a block (FM), the crossfade pitch and the increment.
-template <bool PitchVaries>
+// What the serial pass collects, by offset in the stretch: the waveform phase, the crossfade
+// pitch and the increment (where FM moves them within the stretch), and the Active values.
 struct Stretch {
-    static constexpr int32_t kVarying = PitchVaries ? kStretchSamples : 1;
     alignas(16) float phase[kStretchSamples];
-    alignas(16) float pitch[kVarying];
-    alignas(16) float increment[kVarying];
+    alignas(16) float pitch[kStretchSamples];
+    alignas(16) float increment[kStretchSamples];
     alignas(16) float active[kStretchSamples]; // the stretch's Active values, read first
     // Written before read, sample by sample: not cleared at every block.
     Stretch() {}
 };
 
-// Levels read at every sample: whether this stretch's move (then read per lane), and the inputs
-// the held levels were last taken from. Built by a constructor, as the stretch is: a constant
-// in the block's brace initialisation would have GCC clear the whole record first, the
-// stretch's arrays included, at every block.
-struct HeldLevels {
-    bool move;
-    bool taken;
-    LevelInputs<float> inputs;
-    HeldLevels() : move(false), taken(false), inputs{} {}
+// One run of active samples of a stretch, as the serial pass hands it to the waveform pass.
+struct StretchRun {
+    int32_t first;     // the stretch's first buffer index
+    int32_t remaining; // the block's samples from there on (the refresh samples follow from it)
+    int32_t from, to;  // the run: offsets from .. to - 1
+    float pitch;       // the crossfade pitch and increment of the whole stretch, where they hold
+    float increment;
 };
 
-// The block's working state: the buffers, the oscillator and Perfect 2's memories in locals,
-// the held levels, the read positions.
-template <class Shape, class Mod, class ActiveSource, class Lane>
-struct BlockRun {
-    static constexpr bool kPitchVaries = !Mod::kPitchAtBlockStart;
+// Levels read at every sample: whether this stretch's move (then read per lane), and the inputs
+// the held levels were last taken from.
+struct LevelHold {
+    bool move;
+    bool taken;
+    std::array<uint32_t, 4> inputs; // their bits
+    LevelHold() : move(false), taken(false), inputs{} {}
+};
 
-    const FrameBuffers b;
-    ActiveSource &activeSource;
-    Oscillator osc;
+// The shape's part of a block: its levels, Perfect 2's memories, and the waveform pass.
+template <class Shape, class Lane>
+struct ShapePass {
+    Levels<float> levels;
+    LevelHold held;
     EdgeMemory memory;
-    typename Shape::Levels levels;
-    const float syncThreshold;
-    const float syncAdvance;
-    int32_t pitchPosition;
-    int32_t phasePosition;
-    const int32_t end;
-    Stretch<kPitchVaries> stretch;
-    HeldLevels held;
+
+    explicit ShapePass(const EdgeMemory &m) : levels{}, held(), memory(m) {}
 
     // The shape's step on the stretch's samples k .. k + lanes - 1 (buffer index first + k on),
     // with the levels l. Where the stretch has one pitch and increment, the step has them as
     // one value, and its tests of them are branches.
     template <class T, bool PerSamplePitch, class L>
-    FOURWAVE_DSP_INLINE void stepWith(const L &l, int32_t first, int32_t k) {
+    FOURWAVE_DSP_INLINE void stepWith(const L &l, const FrameBuffers &b, const Stretch &s,
+                                      const StretchRun &r, int32_t k) {
         using Pitch = std::conditional_t<PerSamplePitch, T, float>;
         T t, width;
         Pitch p, increment;
-        loadLanes(t, stretch.phase + k);
-        loadLanes(width, b.width + first + k);
+        loadLanes(t, s.phase + k);
+        loadLanes(width, b.width + r.first + k);
         if constexpr (PerSamplePitch) {
-            loadLanes(p, stretch.pitch + k);
-            loadLanes(increment, stretch.increment + k);
+            loadLanes(p, s.pitch + k);
+            loadLanes(increment, s.increment + k);
         } else {
-            p = osc.lastPitch;
-            increment = osc.phaseIncrement;
+            p = r.pitch;
+            increment = r.increment;
         }
         const LaneOutputs<T> out = Shape::step(l, memory, t, width, p, increment);
-        storeLanes(b.ramp + first + k, out.ramp);
-        storeLanes(b.saw + first + k, out.saw);
-        storeLanes(b.pulse + first + k, out.pulse);
-        storeLanes(b.triangle + first + k, out.triangle);
+        const int32_t i = r.first + k;
+        storeLanes(b.ramp + i, out.ramp);
+        storeLanes(b.saw + i, out.saw);
+        storeLanes(b.pulse + i, out.pulse);
+        storeLanes(b.triangle + i, out.triangle);
     }
 
     template <class T, bool PerSamplePitch>
-    FOURWAVE_DSP_INLINE void step(int32_t first, int32_t k) {
+    FOURWAVE_DSP_INLINE void step(const FrameBuffers &b, const Stretch &s, const StretchRun &r,
+                                  int32_t k) {
         if constexpr (Shape::kLevelsEverySample) {
             if (held.move) {
-                stepWith<T, PerSamplePitch>(readLaneLevels<T>(b, first + k), first, k);
+                stepWith<T, PerSamplePitch>(readLaneLevels<T>(b, r.first + k), b, s, r, k);
                 return;
             }
         }
-        stepWith<T, PerSamplePitch>(levels, first, k);
+        stepWith<T, PerSamplePitch>(levels, b, s, r, k);
     }
 
-    // The waveform pass over the stretch's active samples from .. to - 1.
-    template <bool PerSamplePitch>
-    FOURWAVE_DSP_INLINE void waveforms(int32_t first, int32_t from, int32_t to) {
-        using StepLane = std::conditional_t<Shape::kLaneStep, Lane, float>;
-        forLanes<StepLane>(from, to, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
-            step<decltype(lane), PerSamplePitch>(first, k);
-        });
-    }
-
-    // Levels read at every sample: a stretch whose level inputs hold their bits throughout
+    // Levels read at every sample: a segment whose level inputs hold their bits throughout
     // takes them once, for every lane (unless they are the ones taken last); any other reads
     // them per sample.
-    FOURWAVE_DSP_INLINE void holdStretchLevels(int32_t first, int32_t stop) {
-        const LevelInputs<float> inputs = loadLevelInputs<float>(b, first);
-        held.move =
-            anyOffset<Lane>(stop - first, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
-                return !sameInputs(loadLevelInputs<decltype(lane)>(b, first + k), inputs);
-            });
-        if (held.move || (held.taken && sameInputs(inputs, held.inputs))) return;
+    FOURWAVE_DSP_INLINE void holdLevels(const FrameBuffers &b, int32_t first, int32_t count) {
+        const std::array<uint32_t, 4> inputs = levelInputBits(b, first);
+        held.move = anyOffset<Lane>(count, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+            return !sameLevelInputs<decltype(lane)>(b, first + k, inputs);
+        });
+        if (held.move || (held.taken && inputs == held.inputs)) return;
         levels = Shape::take(readLevels(b, first));
         held.inputs = inputs;
         held.taken = true;
     }
+
+    // The waveform pass over one run of a stretch's active samples, segment by segment.
+    template <bool PerSamplePitch>
+    FOURWAVE_DSP_INLINE void run(const FrameBuffers &b, const Stretch &s, const StretchRun &r) {
+        for (int32_t k = r.from; k < r.to;) {
+            int32_t stop;
+            if constexpr (Shape::kLevelsEverySample) {
+                stop = (k / kSegmentSamples + 1) * kSegmentSamples;
+                if (stop > r.to) stop = r.to;
+                holdLevels(b, r.first + k, stop - k);
+            } else {
+                // The refresh samples are those whose remaining count is 8 mod 16 (two's
+                // complement: a negative difference still gives its residue).
+                const int32_t toRefresh =
+                    (r.remaining - k - kLevelRefreshPhase) & (kLevelRefreshPeriod - 1);
+                if (toRefresh == 0) levels = Shape::take(readLevels(b, r.first + k));
+                stop = k + (toRefresh == 0 ? kLevelRefreshPeriod : toRefresh);
+                if (stop > r.to) stop = r.to;
+            }
+            forLanes<Lane>(k, stop, [&](int32_t j, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+                step<decltype(lane), PerSamplePitch>(b, s, r, j);
+            });
+            k = stop;
+        }
+    }
+};
+
+// An Active source as small as a pointer (the module's) is copied into the serial pass, so
+// that its loop keeps it in a register across the host calls; any other is used in place.
+template <class ActiveSource>
+using HeldSource = std::conditional_t<std::is_trivially_copyable_v<ActiveSource> &&
+                                          sizeof(ActiveSource) <= sizeof(void *),
+                                      ActiveSource, ActiveSource &>;
+
+// The block's serial pass: the buffers, the oscillator in locals, the read positions, the
+// stretch's arrays; each stretch's waveforms through the shape's pass, inlined.
+template <class Shape, class Mod, class ActiveSource, class Lane>
+struct SerialRun {
+    static constexpr bool kPitchVaries = !Mod::kPitchAtBlockStart;
+
+    const FrameBuffers b;
+    HeldSource<ActiveSource> activeSource;
+    // The shape's pass by value, so that its levels are the block record's and the compiler
+    // keeps them as it keeps the oscillator.
+    ShapePass<Shape, Lane> pass;
+    Oscillator osc;
+    const float syncThreshold;
+    const float syncAdvance;
+    int32_t pitchPosition;
+    int32_t phasePosition;
+    const int32_t end;
+    Stretch stretch;
 
     FOURWAVE_DSP_INLINE void silence(int32_t i) {
         b.ramp[i] = 0.0f;
@@ -264,19 +306,33 @@ struct BlockRun {
         b.triangle[i] = 0.0f;
     }
 
+    // The waveform pass over the stretch's active samples, run by run between the silent ones
+    // (at once where none is silent): one place that hands a run on, so that the waveform pass
+    // is inlined once per pitch kind.
+    template <bool PerSamplePitch>
+    FOURWAVE_DSP_INLINE void waveforms(int32_t first, int32_t count, uint32_t silent) {
+        StretchRun r{first, end - first, 0, count, osc.lastPitch, osc.phaseIncrement};
+        uint32_t sounding = ~silent & lowBits(count);
+        for (;;) {
+            if (silent != 0) {
+                r.from = trailingZeros(sounding);
+                r.to = r.from + trailingZeros(~(sounding >> r.from));
+                sounding &= ~lowBits(r.to);
+            }
+            pass.template run<PerSamplePitch>(b, stretch, r);
+            if (sounding == 0 || r.to == count) return;
+        }
+    }
+
     // A stretch sample by sample, as the block frame defines it (its Active values read).
-    FOURWAVE_DSP_INLINE void general(int32_t first, int32_t stop, bool refresh) {
-        int32_t runStart = 0;
+    FOURWAVE_DSP_INLINE void general(int32_t first, int32_t stop, uint32_t silent) {
         for (int32_t i = first; i < stop; ++i) {
             const int32_t k = i - first;
-            if (stretch.active[k] == 0.0f) {
-                waveforms<kPitchVaries>(first, runStart, k);
-                runStart = k + 1;
+            if ((silent >> k) & 1u) {
                 silence(i);
                 osc.advancePhase();
                 continue;
             }
-            if (refresh && k == 0) levels = Shape::take(readLevels(b, i));
             Mod::frequencyStep(osc, b.pitch, pitchPosition, end - i);
             osc.processSyncEdge(b.sync[i], syncThreshold, syncAdvance);
             stretch.phase[k] = Mod::waveformPhase(osc.phase, b.phase, b.phaseMod, phasePosition);
@@ -287,7 +343,6 @@ struct BlockRun {
             }
             osc.advancePhase();
         }
-        waveforms<kPitchVaries>(first, runStart, stop - first);
     }
 
     // Whether in this stretch, whichever of its samples are active, no sync edge can come or
@@ -317,28 +372,23 @@ struct BlockRun {
         return true;
     }
 
-    // What an active sample of a steady stretch still moves: the read positions (the frequency
-    // step changes nothing else there) and the modulated phase.
-    FOURWAVE_DSP_INLINE void steadyActive(int32_t first, int32_t k) {
-        if constexpr (!Mod::kPitchAtBlockStart)
-            Mod::frequencyStep(osc, b.pitch, pitchPosition, end - (first + k));
-        if constexpr (Mod::kPhaseModulated)
-            stretch.phase[k] =
-                Mod::waveformPhase(stretch.phase[k], b.phase, b.phaseMod, phasePosition);
-    }
-
     // A steady stretch (its Active values read): the phase recurrence in a loop of its own;
-    // then, where every sample is active (the usual case), the waveforms in one pass, else run
-    // by run between the silent samples.
-    FOURWAVE_DSP_INLINE void steadyStretch(int32_t first, int32_t stop, bool refresh) {
+    // then what the active samples still move, the read positions (the frequency step changes
+    // nothing else there) and the modulated phases, four at a time where every sample is active
+    // (the usual case), else sample by sample.
+    FOURWAVE_DSP_INLINE void steadyStretch(int32_t first, int32_t stop, uint32_t silent) {
         const int32_t count = stop - first;
+        // The phase and increment in locals: the stores to the stretch's phases might, as far
+        // as the compiler knows, change the oscillator's, which it would then load again.
+        float phase = osc.phase;
+        const float increment = osc.phaseIncrement;
+#pragma GCC unroll 4
         for (int32_t k = 0; k < count; ++k) {
-            stretch.phase[k] = osc.phase;
-            osc.advanceInRange();
+            stretch.phase[k] = phase;
+            phase = Oscillator::advancedInRange(phase, increment);
         }
-        const auto silent = [](auto a) { return a == decltype(a)(0.0f); };
-        if (!anyValue<Lane>(stretch.active, count, silent)) {
-            if (refresh) levels = Shape::take(readLevels(b, first));
+        osc.phase = phase;
+        if (silent == 0) {
             if constexpr (Mod::kPhaseModulated) {
                 // The k-th sample reads the Phase input at the k-th position from here.
                 const float *signal = b.phase + phasePosition, *depth = b.phaseMod + phasePosition;
@@ -359,33 +409,34 @@ struct BlockRun {
                 // too when the stretch is odd and starts on an even count.
                 pitchPosition += 2 * ((count + ((end - first) % 2 == 0 ? 1 : 0)) / 2);
             }
-            waveforms<false>(first, 0, count);
-            return;
-        }
-        int32_t runStart = 0;
-        for (int32_t k = 0; k < count; ++k) {
-            if (stretch.active[k] == 0.0f) {
-                waveforms<false>(first, runStart, k);
-                runStart = k + 1;
-                silence(first + k);
-                continue;
+        } else {
+            for (int32_t k = 0; k < count; ++k) {
+                if ((silent >> k) & 1u) {
+                    silence(first + k);
+                    continue;
+                }
+                if constexpr (!Mod::kPitchAtBlockStart)
+                    Mod::frequencyStep(osc, b.pitch, pitchPosition, end - (first + k));
+                if constexpr (Mod::kPhaseModulated)
+                    stretch.phase[k] =
+                        Mod::waveformPhase(stretch.phase[k], b.phase, b.phaseMod, phasePosition);
             }
-            if (refresh && k == 0) levels = Shape::take(readLevels(b, first));
-            steadyActive(first, k);
         }
-        waveforms<false>(first, runStart, count);
     }
 
     // Each stretch's Active values are read first, in a loop with nothing else in it: the host
     // sees the same calls in the same order (nothing else of the frame calls it), and no state
-    // is live across them. A stretch with no active sample is silent and only advances.
+    // is live across them. A stretch with no active sample is silent and only advances. Any
+    // other runs its serial pass, steady or sample by sample, then its waveforms: where the
+    // pitch can move within a stretch, those of a steady stretch with the stretch's one pitch.
     FOURWAVE_DSP_INLINE void run(int32_t blockOffset) {
-        const auto sounding = [](auto a) { return a != decltype(a)(0.0f); };
         for (int32_t first = blockOffset; first < end;) {
-            const int32_t stop = stretchEnd<Shape>(first, end);
+            const int32_t stop = end - first <= kStretchSamples ? end : first + kStretchSamples;
             const int32_t count = stop - first;
             for (int32_t k = 0; k < count; ++k) stretch.active[k] = activeSource.read(first + k);
-            if (!anyValue<Lane>(stretch.active, count, sounding)) {
+            // Bit k: the stretch's k-th sample is silent (its Active value is zero).
+            const uint32_t silent = zeroMask<Lane>(stretch.active, count);
+            if (silent == lowBits(count)) {
                 for (int32_t i = first; i < stop; ++i) {
                     silence(i);
                     osc.advancePhase();
@@ -393,12 +444,15 @@ struct BlockRun {
                 first = stop;
                 continue;
             }
-            if constexpr (Shape::kLevelsEverySample) holdStretchLevels(first, stop);
-            const bool refresh = !Shape::kLevelsEverySample && isLevelRefreshSample(end - first);
-            if (steady(first, stop))
-                steadyStretch(first, stop, refresh);
+            const bool steadyHere = steady(first, stop);
+            if (steadyHere)
+                steadyStretch(first, stop, silent);
             else
-                general(first, stop, refresh);
+                general(first, stop, silent);
+            if (kPitchVaries && !steadyHere)
+                waveforms<true>(first, count, silent);
+            else
+                waveforms<false>(first, count, silent);
             first = stop;
         }
     }
@@ -409,9 +463,6 @@ struct BlockRun {
 template <class Shape, class Mod, class ActiveSource, class Lane = WideLane>
 void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &activeSource,
               int32_t blockOffset, int32_t sampleCount) {
-    typename Shape::Levels levels{};
-    if constexpr (!Shape::kLevelsEverySample)
-        levels = Shape::take(readLevels(buffers, blockOffset));
     Oscillator osc = state.oscillator;
     if constexpr (Mod::kPitchAtBlockStart) osc.updatePitch(buffers.pitch[blockOffset]);
     if (sampleCount <= 0) {
@@ -422,21 +473,21 @@ void runFrame(const FrameBuffers &buffers, FrameState &state, ActiveSource &acti
     // The addresses are copied into the block's record: read through the caller's record
     // inside the loop, they might be reloaded after every sample's Active read, which may (as
     // far as the compiler knows) have changed it.
-    BlockRun<Shape, Mod, ActiveSource, Lane> block{buffers,
-                                                   activeSource,
-                                                   osc,
-                                                   state.memory,
-                                                   levels,
-                                                   buffers.syncThreshold[blockOffset],
-                                                   buffers.syncAdvance[blockOffset],
-                                                   blockOffset,
-                                                   blockOffset,
-                                                   blockOffset + sampleCount,
-                                                   Stretch<!Mod::kPitchAtBlockStart>(),
-                                                   HeldLevels()};
+    SerialRun<Shape, Mod, ActiveSource, Lane> block{buffers,
+                                                    activeSource,
+                                                    ShapePass<Shape, Lane>(state.memory),
+                                                    osc,
+                                                    buffers.syncThreshold[blockOffset],
+                                                    buffers.syncAdvance[blockOffset],
+                                                    blockOffset,
+                                                    blockOffset,
+                                                    blockOffset + sampleCount,
+                                                    Stretch()};
+    if constexpr (!Shape::kLevelsEverySample)
+        block.pass.levels = Shape::take(readLevels(buffers, blockOffset));
     block.run(blockOffset);
     state.oscillator = block.osc;
-    state.memory = block.memory;
+    state.memory = block.pass.memory;
 }
 
 } // namespace fourwave::dsp

@@ -13,7 +13,18 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "core.h"
+#include <cmath>
+
+// For the per-sample steps, which belong inlined into the frame's loop whatever the compiler's
+// size heuristics say: a call there spills and reloads the loop's state at every sample.
+// FOURWAVE_DSP_INLINE_LAMBDA does the same for a lambda that is a loop's body.
+#if defined(__GNUC__)
+#define FOURWAVE_DSP_INLINE inline __attribute__((always_inline))
+#define FOURWAVE_DSP_INLINE_LAMBDA __attribute__((always_inline))
+#else
+#define FOURWAVE_DSP_INLINE inline
+#define FOURWAVE_DSP_INLINE_LAMBDA
+#endif
 
 #if defined(FOURWAVE_FLAVOUR_SSE) && defined(__SSE2__) && !defined(__EMSCRIPTEN__)
 #define FOURWAVE_DSP_LANES 1
@@ -44,12 +55,15 @@ FOURWAVE_DSP_INLINE auto choose(bool mask, Then whenTrue, Else whenFalse) -> dec
 FOURWAVE_DSP_INLINE bool anyLane(bool mask) { return mask; }
 FOURWAVE_DSP_INLINE bool allLanes(bool mask) { return mask; }
 
-// Whether two values have the same bits (a NaN is itself, -0.0 is not +0.0).
-FOURWAVE_DSP_INLINE bool bitsEqual(float a, float b) {
-    uint32_t x, y;
-    memcpy(&x, &a, sizeof x);
-    memcpy(&y, &b, sizeof y);
-    return x == y;
+// A value's bits, read as an integer (the x87 flavour would load a float to copy it).
+FOURWAVE_DSP_INLINE uint32_t bitsAt(const float *p) {
+    uint32_t bits;
+    memcpy(&bits, p, sizeof bits);
+    return bits;
+}
+// Whether the value at p has the bits `held` (a NaN is itself, -0.0 is not +0.0).
+FOURWAVE_DSP_INLINE bool sameBits(const float *p, uint32_t held, float) {
+    return bitsAt(p) == held;
 }
 
 // A one-sample memory across consecutive samples: answers the value each sample sees as the
@@ -74,6 +88,12 @@ FOURWAVE_DSP_INLINE float truncate(float v) { return std::trunc(v); }
 FOURWAVE_DSP_INLINE void loadLanes(float &v, const float *p) { v = *p; }
 FOURWAVE_DSP_INLINE void storeLanes(float *p, float v) { *p = v; }
 
+// Bit 0 set where the value at p is zero, of either sign (not a NaN): the comparison with 0.0f,
+// made on the bits, so that the x87 flavour does not store and reload the value to compare it.
+FOURWAVE_DSP_INLINE uint32_t zeroBits(const float *p, float) {
+    return (bitsAt(p) << 1) == 0 ? 1u : 0u;
+}
+
 #if FOURWAVE_DSP_LANES
 // ---------------------------------------------------------------------------------------------
 // Four lanes. A float operand is broadcast to all four (the implicit constructor), so that a
@@ -95,7 +115,22 @@ struct LaneCount<F32x4> {
 };
 
 FOURWAVE_DSP_INLINE void loadLanes(F32x4 &v, const float *p) { v = F32x4(_mm_loadu_ps(p)); }
+#if defined(__GNUC__)
+// Four floats at any float's alignment. A store through this type writes floats only, where
+// _mm_storeu_ps may write any type as far as the compiler knows: after it, every pointer,
+// count and flag the loop holds in memory would be loaded again.
+typedef float UnalignedFloats __attribute__((vector_size(16), aligned(4)));
+FOURWAVE_DSP_INLINE void storeLanes(float *p, F32x4 v) {
+    *reinterpret_cast<UnalignedFloats *>(p) = reinterpret_cast<UnalignedFloats>(v.v);
+}
+#else
 FOURWAVE_DSP_INLINE void storeLanes(float *p, F32x4 v) { _mm_storeu_ps(p, v.v); }
+#endif
+
+// Bits 0 to 3 set where the four values from p are zero.
+FOURWAVE_DSP_INLINE uint32_t zeroBits(const float *p, F32x4) {
+    return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpeq_ps(_mm_loadu_ps(p), _mm_setzero_ps())));
+}
 
 FOURWAVE_DSP_INLINE F32x4 operator+(F32x4 a, F32x4 b) { return F32x4(_mm_add_ps(a.v, b.v)); }
 FOURWAVE_DSP_INLINE F32x4 operator-(F32x4 a, F32x4 b) { return F32x4(_mm_sub_ps(a.v, b.v)); }
@@ -144,8 +179,10 @@ FOURWAVE_DSP_INLINE F32x4 choose(M32x4 mask, Then whenTrue, Else whenFalse) {
 FOURWAVE_DSP_INLINE bool anyLane(M32x4 mask) { return _mm_movemask_ps(mask.bits) != 0; }
 FOURWAVE_DSP_INLINE bool allLanes(M32x4 mask) { return _mm_movemask_ps(mask.bits) == 0xF; }
 
-FOURWAVE_DSP_INLINE M32x4 bitsEqual(F32x4 a, F32x4 b) {
-    return M32x4{_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(a.v), _mm_castps_si128(b.v)))};
+FOURWAVE_DSP_INLINE M32x4 sameBits(const float *p, uint32_t held, F32x4) {
+    const __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    return M32x4{
+        _mm_castsi128_ps(_mm_cmpeq_epi32(values, _mm_set1_epi32(static_cast<int32_t>(held))))};
 }
 
 // Lanes moved up by `Count`, the lowest ones taken from `fill`'s (the lane before the first).
@@ -188,43 +225,6 @@ using WideLane = float;
 template <class T>
 using MaskOf = decltype(T() < T());
 
-// The phase handed to the waveform under phase modulation: phase - depth x signal, brought
-// into [0, 1] by whole cycles (a result of exactly 1.0 stays 1.0). Reducing a large offset to
-// its fractional part first gives what adding or subtracting 1.0 repeatedly gives, without a
-// loop whose length depends on the input; an offset beyond what single precision can wrap
-// (infinite, NaN, or too large to have a fraction) leaves the waveform at phase 0. After the
-// reduction the value lies in [-1, 2], so one cycle added or taken off brings it into [0, 1].
-template <class T>
-FOURWAVE_DSP_INLINE T modulatePhase(T phase, T signal, T depth) {
-    return choose(
-        signal == T(0.0f), [&] { return phase; },
-        [&] {
-            const T t = phase - depth * signal;
-            return choose(
-                magnitude(t) < T(kLostPhaseMagnitude),
-                [&] {
-                    // Whole cycles off, exactly (a float's fraction is a float). Counting down from
-                    // above stops at 1.0, not 0.0, when the offset is a whole number of cycles.
-                    T u = choose(
-                        t > T(2.0f),
-                        [&] {
-                            const T fraction = t - truncate(t);
-                            return select(fraction == T(0.0f), T(1.0f), fraction);
-                        },
-                        [&] {
-                            return choose(
-                                t < T(-1.0f), [&] { return T(t - truncate(t)); },
-                                [&] { return t; });
-                        });
-                    u = choose(
-                        u < T(0.0f), [&] { return T(u + 1.0f); }, [&] { return u; });
-                    return choose(
-                        u > T(1.0f), [&] { return T(u - 1.0f); }, [&] { return u; });
-                },
-                [&] { return T(0.0f); });
-        });
-}
-
 // Runs body(k, lane) over offsets from .. to - 1: with a value of the lane type for offsets
 // k .. k + lanes - 1, a lane's width at a time, then with a float for one offset at a time.
 // The body is written once over the value type (a generic lambda).
@@ -246,6 +246,30 @@ FOURWAVE_DSP_INLINE bool anyOffset(int32_t count, Test test) {
         hit |= anyLane(test(k, lane));
     });
     return hit;
+}
+
+// Bit k set where the k-th of the `count` (at most 32) values from p is zero.
+template <class Lane>
+FOURWAVE_DSP_INLINE uint32_t zeroMask(const float *p, int32_t count) {
+    uint32_t mask = 0;
+    forLanes<Lane>(0, count, [&](int32_t k, auto lane) FOURWAVE_DSP_INLINE_LAMBDA {
+        mask |= zeroBits(p + k, lane) << k;
+    });
+    return mask;
+}
+
+// The lowest `count` bits (count 1 to 32).
+FOURWAVE_DSP_INLINE uint32_t lowBits(int32_t count) { return ~0u >> (32 - count); }
+
+// The number of trailing zero bits of a non-zero mask.
+FOURWAVE_DSP_INLINE int32_t trailingZeros(uint32_t mask) {
+#if defined(__GNUC__)
+    return __builtin_ctz(mask);
+#else
+    int32_t n = 0;
+    for (; (mask & 1u) == 0; mask >>= 1) ++n;
+    return n;
+#endif
 }
 
 // Whether any of the `count` values from p passes `test`, a comparison written once over the

@@ -17,7 +17,7 @@
 // where every lane has the same ones (its pitch tests are then branches).
 #pragma once
 
-#include "lanes.h"
+#include "core.h"
 
 namespace fourwave::dsp {
 
@@ -49,44 +49,43 @@ FOURWAVE_DSP_INLINE T unitTriangle(T t) {
     return select(u <= T(0.5f), u, select(u <= T(1.5f), 1.0f - u, u - 2.0f));
 }
 
+// What a shape's step uses of a read: the four limited levels with, for each, whether it is not
+// zero (a NaN is not zero), and the multiples of the Pulse Level as read that a shape forms at
+// the read (Perfect its half; Bright, Medium and Dark its half and its 10 and 20 times; Perfect
+// 2 none). The shapes that hold a read settle the flags once per read: each sample then tests a
+// flag instead of comparing a float, whose operand would have to be reloaded after every
+// sample's host calls (no floating-point register survives a call). Perfect 2, reading its
+// levels at every sample, holds them per lane where they move: the flags are then masks.
 template <class T>
-FOURWAVE_DSP_INLINE T clip(T v, float limit) {
-    return select(v > T(limit), T(limit), select(v < T(-limit), T(-limit), v));
-}
-
-// The four limited levels with, for each, whether it is not zero (a NaN is not zero). The
-// shapes that hold a read settle the flags once per read: each sample then tests a flag instead
-// of comparing a float, whose operand would have to be reloaded after every sample's host
-// calls (no floating-point register survives a call). Perfect 2, reading its levels at every
-// sample, holds them per lane where they move: the flags are then masks.
-template <class T>
-struct LaneLevels {
+struct Levels {
     T ramp, saw, pulse, triangle;
     MaskOf<T> rampOn, sawOn, pulseOn, triangleOn;
+    float halfPulse, pulse10, pulse20; // only those its shape forms are set
 };
-using LevelValues = LaneLevels<float>;
 
 template <class T>
-FOURWAVE_DSP_INLINE LaneLevels<T> levelValues(T pulse, T ramp, T saw, T triangle) {
-    return LaneLevels<T>{ramp,
-                         saw,
-                         pulse,
-                         triangle,
-                         ramp != T(0.0f),
-                         saw != T(0.0f),
-                         pulse != T(0.0f),
-                         triangle != T(0.0f)};
+FOURWAVE_DSP_INLINE Levels<T> levelValues(T pulse, T ramp, T saw, T triangle) {
+    Levels<T> l; // the multiples are the shape's to set
+    l.ramp = ramp;
+    l.saw = saw;
+    l.pulse = pulse;
+    l.triangle = triangle;
+    l.rampOn = ramp != T(0.0f);
+    l.sawOn = saw != T(0.0f);
+    l.pulseOn = pulse != T(0.0f);
+    l.triangleOn = triangle != T(0.0f);
+    return l;
 }
 
-inline LevelValues levelValues(const LevelSet &l) {
+inline Levels<float> levelValues(const LevelSet &l) {
     return levelValues(l.pulse, l.ramp, l.saw, l.triangle);
 }
 
 // The four level inputs as read, limited as makeLevelSet limits them.
 template <class T>
-FOURWAVE_DSP_INLINE LaneLevels<T> limitedLevels(T pulse, T ramp, T saw, T triangle) {
-    return levelValues(clip(pulse, kLevelLimit), clip(ramp, kLevelLimit), clip(saw, kLevelLimit),
-                       clip(triangle, kLevelLimit));
+FOURWAVE_DSP_INLINE Levels<T> limitedLevels(T pulse, T ramp, T saw, T triangle) {
+    return levelValues(clampLevel<T>(pulse), clampLevel<T>(ramp), clampLevel<T>(saw),
+                       clampLevel<T>(triangle));
 }
 
 // The pitch band of Perfect 2 and the soft shapes: from Band::kLow up the clipped triangle
@@ -160,24 +159,22 @@ struct CrossfadeBand {
 // Perfect: the ideal waveforms, nothing rounded off.
 struct PerfectShape {
     static constexpr bool kLevelsEverySample = false;
-    static constexpr bool kLaneStep = true;
 
-    struct Levels {
-        LevelValues values;
-        float halfPulse; // from the Pulse Level as read, before the limit
-    };
-
-    static Levels take(const LevelSet &l) { return Levels{levelValues(l), 0.5f * l.rawPulse}; }
+    // Half the Pulse Level as read, before the limit.
+    static Levels<float> take(const LevelSet &l) {
+        Levels<float> levels = levelValues(l);
+        levels.halfPulse = 0.5f * l.rawPulse;
+        return levels;
+    }
 
     template <class T, class P>
-    FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels &levels, EdgeMemory &, T t, T width,
-                                                   P, P) {
-        const LevelValues &l = levels.values;
+    FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels<float> &l, EdgeMemory &, T t,
+                                                   T width, P, P) {
         LaneOutputs<T> out;
         out.ramp = !l.rampOn ? T(0.0f) : (0.5f - t) * l.ramp;
         out.saw = !l.sawOn ? T(0.0f) : -((0.5f - t) * l.saw);
         if (l.pulseOn) {
-            const T high = select(t <= width, T(levels.halfPulse), T(-levels.halfPulse));
+            const T high = select(t <= width, T(l.halfPulse), T(-l.halfPulse));
             out.pulse = select(widthInRange(width), high - (width - 0.5f) * l.pulse, T(0.0f));
         } else {
             out.pulse = 0.0f;
@@ -205,11 +202,9 @@ struct Perfect2Band {
 // flags masks) where they move within the samples, else one read for all of them.
 struct Perfect2Shape {
     static constexpr bool kLevelsEverySample = true;
-    static constexpr bool kLaneStep = true;
     using Band = CrossfadeBand<Perfect2Band>;
 
-    using Levels = LevelValues;
-    static Levels take(const LevelSet &l) { return levelValues(l); }
+    static Levels<float> take(const LevelSet &l) { return levelValues(l); }
 
     template <class T, class L, class P>
     FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const L &l, EdgeMemory &memory, T t, T width,
@@ -306,7 +301,7 @@ struct BrightRise {
     }
     template <class L>
     static float step(const L &l) {
-        return l.values.pulse;
+        return l.pulse;
     }
 };
 
@@ -358,43 +353,64 @@ struct DarkEdges : SoftBand {
 template <class Edges>
 struct SoftShape {
     static constexpr bool kLevelsEverySample = false;
-    static constexpr bool kLaneStep = true;
     static constexpr float kRampSlope = 10.0f;      // per unit of phase, at unit level
     static constexpr float kPulseHalfWidth = 0.05f; // of a period, either side of an edge
     static constexpr float kRiseLateEnd = 0.05f;    // the rising edge spans the wrap:
     static constexpr float kRiseEarlyStart = 0.95f; // t > 0.95 and t < 0.05
     using Band = CrossfadeBand<Edges>;
 
-    struct Levels {
-        LevelValues values;                // limited to +-2
-        float pulse10, pulse20, halfPulse; // multiples of the Pulse Level as read, formed there
-    };
-
     // Beyond 1e29 (1e30 V) the edge slopes, times the largest phase the oscillator keeps
     // (2^24), would overflow single precision; no real Pulse Level comes near it.
     static constexpr float kLargestPulseLevel = 1e29f;
 
-    static Levels take(const LevelSet &l) {
+    // The Pulse Level as read, limited to the largest above, times 10, 20 and a half.
+    static Levels<float> take(const LevelSet &l) {
         const float p = clip(l.rawPulse, kLargestPulseLevel);
-        return Levels{levelValues(l), 10.0f * p, 20.0f * p, 0.5f * p};
+        Levels<float> levels = levelValues(l);
+        levels.pulse10 = 10.0f * p;
+        levels.pulse20 = 20.0f * p;
+        levels.halfPulse = 0.5f * p;
+        return levels;
     }
 
+    // The ramp's argument is its phase but in the zones either side of the wrap, where it turns
+    // back with a slope of 10; either way it is clamped to the zone's range.
+    template <class T>
+    FOURWAVE_DSP_INLINE static T clampArgument(T x) {
+        return select(x > T(Edges::kRampArgMax), T(Edges::kRampArgMax),
+                      select(x < T(Edges::kRampArgMin), T(Edges::kRampArgMin), x));
+    }
+    template <class T>
+    FOURWAVE_DSP_INLINE static auto inRampZone(T t) {
+        return (t <= T(Edges::kRampZoneLow)) | (t >= T(Edges::kRampZoneHigh));
+    }
     template <class T>
     FOURWAVE_DSP_INLINE static T rampArgument(T t) {
-        const T x = choose(
+        return clampArgument(choose(
             t <= T(Edges::kRampZoneLow), [&] { return T((1.0f - kRampSlope * t) - 0.5f); },
             [&] {
                 return choose(
                     t >= T(Edges::kRampZoneHigh),
                     [&] { return T((t - 1.0f) * (-kRampSlope) + 0.5f); }, [&] { return t; });
-            });
-        return select(x > T(Edges::kRampArgMax), T(Edges::kRampArgMax),
-                      select(x < T(Edges::kRampArgMin), T(Edges::kRampArgMin), x));
+            }));
+    }
+
+    // The pulse away from its edges: half the Pulse Level up to W, minus half past it.
+    template <class T>
+    FOURWAVE_DSP_INLINE static T plateau(const Levels<float> &l, T t, T width) {
+        return select(t <= width, T(l.halfPulse), T(-l.halfPulse));
+    }
+    // Where pulseEdge answers something else than the plateau: the zones it tests, in its order.
+    template <class T>
+    FOURWAVE_DSP_INLINE static auto inPulseZone(T t, T width) {
+        const auto upToWidth = t <= width;
+        return (upToWidth & ((t < T(kRiseLateEnd)) | (t >= width - kPulseHalfWidth))) |
+               ((!upToWidth) & ((t > T(kRiseEarlyStart)) | (t < width + kPulseHalfWidth)));
     }
 
     // The first matching zone wins: up to W the late rise over the fall, past W the early rise.
     template <class T>
-    FOURWAVE_DSP_INLINE static T pulseEdge(const Levels &l, T t, T width) {
+    FOURWAVE_DSP_INLINE static T pulseEdge(const Levels<float> &l, T t, T width) {
         const auto upToWidth = [&] {
             return choose(
                 t < T(kRiseLateEnd), [&] { return Edges::riseLate(l, t); },
@@ -416,10 +432,9 @@ struct SoftShape {
 
     // The pitch on every lane, one stretch's pitch or not: its tests stay masks here.
     template <class T, class P>
-    FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels &levels, EdgeMemory &, T t, T width,
-                                                   P pitch, P) {
+    FOURWAVE_DSP_INLINE static LaneOutputs<T> step(const Levels<float> &l, EdgeMemory &, T t,
+                                                   T width, P pitch, P) {
         const T p = pitch;
-        const LevelValues &l = levels.values;
         LaneOutputs<T> out;
         const T clipped = Band::triangle(out, l, t, p);
         const auto top = Band::inTop(p);
@@ -428,12 +443,25 @@ struct SoftShape {
             return out;
         }
 
-        const T x = rampArgument(t);
+        // On lanes, where no lane is near an edge (most groups: the zones take a fifth of the
+        // cycle), the zones' formulas are skipped: the ramp's argument is the clamped phase and
+        // the pulse is on its plateau, the values the zones' selections give there. One sample
+        // computes only its own zone's formula anyway.
+        bool plateaus = false;
+        if constexpr (LaneCount<T>::value > 1)
+            plateaus = !anyLane(inRampZone(t) | (l.pulseOn & inPulseZone(t, width)));
+        T x, edge;
+        if (plateaus) {
+            x = clampArgument(t);
+            edge = l.pulseOn ? plateau(l, t, width) : T(0.0f);
+        } else {
+            x = rampArgument(t);
+            edge = l.pulseOn ? pulseEdge(l, t, width) : T(0.0f);
+        }
         out.ramp = !l.rampOn ? T(0.0f) : (0.5f - x) * l.ramp;
         out.saw = !l.sawOn ? T(0.0f) : -((0.5f - x) * l.saw);
         out.pulse = l.pulseOn
-                        ? select(widthInRange(width),
-                                 pulseEdge(levels, t, width) - (width - 0.5f) * l.pulse, T(0.0f))
+                        ? select(widthInRange(width), edge - (width - 0.5f) * l.pulse, T(0.0f))
                         : T(0.0f);
 
         Band::fade(out, l, clipped, p);

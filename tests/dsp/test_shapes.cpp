@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 #include "module/dsp/shapes.h"
 
@@ -115,6 +117,59 @@ TEST(SoftShapes, OverlappingEdgeZonesAtANarrowWidth) {
     EXPECT_NEAR(pulse(0.05f), -(10.0f * (0.05f - w)) + widthTerm, kTol);
     EXPECT_NEAR(pulse(0.97f), 10.0f * (0.97f - 1.0f) + widthTerm, kTol);
 }
+
+#if FOURWAVE_DSP_LANES
+// Four samples at a time, a group whose lanes are all away from the edges skips the zones'
+// formulas. Groups of phases at, just below and just above every zone edge (each lane its own,
+// so that some groups fall in one zone and some straddle an edge), widths inside, at and beyond
+// 0 and 1, levels on, zero and negative zero, below and inside the band: every lane has the
+// bits of the same sample stepped alone.
+template <class Shape, class Edges>
+void expectLanesAtEveryEdgeMatchOneSample() {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (const float width : {0.5f, 0.3f, 0.03f, 0.97f, 0.0f, 1.0f, -0.1f, 1.5f, nan})
+        for (const float pulse : {0.9f, 0.0f, -0.0f})
+            for (const float p : {kLowPitch, 0.65f}) {
+                std::vector<float> phases;
+                for (const float edge :
+                     {0.0f, Edges::kRampZoneLow, Edges::kRampZoneHigh, Shape::kRiseLateEnd,
+                      Shape::kRiseEarlyStart, width - Shape::kPulseHalfWidth, width,
+                      width + Shape::kPulseHalfWidth, 0.5f, 1.0f}) {
+                    float t = edge;
+                    for (int k = 0; k < 3; ++k) t = std::nextafter(t, -1.0f);
+                    for (int k = 0; k < 7; ++k, t = std::nextafter(t, 2.0f))
+                        if (t >= 0.0f && t <= 1.0f) phases.push_back(t);
+                }
+                const Levels<float> levels = Shape::take(makeLevelSet(pulse, 0.5f, -0.7f, 1.2f));
+                EdgeMemory memory{0.0f, 0.0f};
+                for (size_t i = 0; i + 4 <= phases.size(); ++i) {
+                    F32x4 t, w(width);
+                    loadLanes(t, &phases[i]);
+                    const LaneOutputs<F32x4> lanes = Shape::step(levels, memory, t, w, p, 0.0f);
+                    float out[4][4];
+                    storeLanes(out[0], lanes.ramp);
+                    storeLanes(out[1], lanes.saw);
+                    storeLanes(out[2], lanes.pulse);
+                    storeLanes(out[3], lanes.triangle);
+                    for (size_t k = 0; k < 4; ++k) {
+                        const Outputs one =
+                            Shape::step(levels, memory, phases[i + k], width, p, 0.0f);
+                        const float expected[4] = {one.ramp, one.saw, one.pulse, one.triangle};
+                        for (int o = 0; o < 4; ++o)
+                            ASSERT_EQ(std::memcmp(&out[o][k], &expected[o], sizeof(float)), 0)
+                                << "t " << phases[i + k] << " width " << width << " pulse " << pulse
+                                << " pitch " << p << " output " << o;
+                    }
+                }
+            }
+}
+
+TEST(SoftShapes, LanesAtEveryZoneEdgeGiveTheOneSampleBits) {
+    expectLanesAtEveryEdgeMatchOneSample<BrightShape, BrightEdges>();
+    expectLanesAtEveryEdgeMatchOneSample<MediumShape, MediumEdges>();
+    expectLanesAtEveryEdgeMatchOneSample<DarkShape, DarkEdges>();
+}
+#endif
 
 TEST(SoftShapes, ClippedTriangle) {
     const SoftCase triangle[] = {{0.2f, 0.4f}, {0.25f, 0.46f}, {0.75f, -0.46f}, {0.5f, 0.0f}};
