@@ -18,7 +18,6 @@ Prints one "ok"/"FAIL" line per check. ardour7-lua sometimes aborts at its exit 
 export, with or without this plug-in: a run counts when the session script's report ends in
 "done", and a run that does not is tried once more.
 """
-import argparse
 import os
 import shutil
 import subprocess
@@ -106,12 +105,7 @@ def reference(args, levels, block):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--lv2-path", required=True)
-    parser.add_argument("--fourwave", required=True)
-    parser.add_argument("--work", required=True)
-    args = parser.parse_args()
-    args.work = os.path.abspath(args.work)
+    args = common.arguments()
 
     out, report = run_session(args, 1)
     if report is None:

@@ -1,6 +1,7 @@
-"""What the real-host tests of the LV2 plug-ins share (lv2/hosts/ardour_test.py and
-jalv_test.py): the instrument's documented main output, the CLI's reference renders, a
+"""What the real-host tests of the LV2 plug-ins share (lv2/hosts/ardour_test.py,
+jalv_test.py and lv2file_test.py): their arguments, the instrument's documented main output, the CLI's reference renders, a
 frequency estimate, and the check lines scripts/test-lv2-hosts counts."""
+import argparse
 import os
 import subprocess
 import tempfile
@@ -11,6 +12,18 @@ import soundfile
 INSTRUMENT = "https://tovik.example/plugins/fourwave-instrument"
 MODULAR = "https://tovik.example/plugins/fourwave"
 FADE_SECONDS = 0.005  # the instrument's fade in and out (host/note_player.h)
+
+
+def arguments(*extra):
+    """The arguments every host test takes (the bundle's folder, the CLI, a work folder, and
+    `extra` required options), with the work folder made and absolute."""
+    parser = argparse.ArgumentParser()
+    for name in ("--lv2-path", "--fourwave", "--work") + extra:
+        parser.add_argument(name, required=True)
+    args = parser.parse_args()
+    args.work = os.path.abspath(args.work)
+    os.makedirs(args.work, exist_ok=True)
+    return args
 
 
 def check(ok, line):

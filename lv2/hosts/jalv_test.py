@@ -17,7 +17,6 @@ own on the dummy backend, driven and recorded by fourwave_jack_probe (lv2/hosts/
 Every server and host is started here and stopped by its own process; every wait is bounded.
 Prints one "ok"/"FAIL" line per check.
 """
-import argparse
 import os
 import subprocess
 import sys
@@ -172,13 +171,7 @@ def instrument(args, env, log):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--lv2-path", required=True)
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--fourwave", required=True)
-    parser.add_argument("--work", required=True)
-    args = parser.parse_args()
-    os.makedirs(args.work, exist_ok=True)
+    args = common.arguments("--probe")
 
     server = f"fourwave-test-{os.getpid()}"
     env = dict(os.environ, JACK_DEFAULT_SERVER=server, JACK_NO_START_SERVER="1",

@@ -9,7 +9,6 @@ instrument's main output the documented sum.
 
 Prints one "ok"/"FAIL" line per check.
 """
-import argparse
 import os
 import subprocess
 import sys
@@ -34,12 +33,7 @@ CASES = [
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--lv2-path", required=True)
-    parser.add_argument("--fourwave", required=True)
-    parser.add_argument("--work", required=True)
-    args = parser.parse_args()
-    os.makedirs(args.work, exist_ok=True)
+    args = common.arguments()
     env = dict(os.environ, LV2_PATH=f"{args.lv2_path}:/usr/lib/lv2")
     silence = os.path.join(args.work, "silence.wav")
     soundfile.write(silence, np.zeros((int(SECONDS * RATE), 1), dtype=np.float32), RATE,
