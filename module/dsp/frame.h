@@ -26,8 +26,13 @@ namespace fourwave::dsp {
 constexpr int32_t kLevelRefreshPeriod = 16;
 constexpr int32_t kLevelRefreshPhase = 8;
 
+// How many samples from the one with `remaining` samples left to the next refresh sample: 0 on
+// a refresh sample (two's complement: a negative difference still gives its residue).
+FOURWAVE_DSP_INLINE int32_t samplesToLevelRefresh(int32_t remaining) {
+    return (remaining - kLevelRefreshPhase) & (kLevelRefreshPeriod - 1);
+}
 inline bool isLevelRefreshSample(int32_t remaining) {
-    return remaining % kLevelRefreshPeriod == kLevelRefreshPhase;
+    return samplesToLevelRefresh(remaining) == 0;
 }
 
 // How a routine follows the Pitch input and which phase the waveform sees.
@@ -148,12 +153,9 @@ FOURWAVE_DSP_INLINE Levels<T> readLaneLevels(const FrameBuffers &b, int32_t i) {
 // (an active refresh sample takes the levels), for Perfect 2 16 samples from the stretch's
 // start (where its level inputs hold, it takes them once).
 //
-// The serial pass knows nothing of the shape: in the builds with lanes it is compiled once per
-// modulation variant and shared by the five shapes' routines, and it hands each run to the
-// routine's waveform pass (compiled once per shape, shared by the shape's two routines where
-// the pitch holds) through a pointer fixed for the routine. A host runs the routines of a patch
-// one after another, and this way their code in the instruction cache is two serial passes and
-// a waveform pass per shape instead of ten frames; the pointer costs a call per run.
+// Each routine's frame is whole: the serial pass hands each run to the shape's waveform pass,
+// inlined. Sharing the serial pass between the shapes (through a pointer per run) made the
+// routines' code in a patch smaller, but every routine alone dearer.
 constexpr int32_t kStretchSamples = 32;
 constexpr int32_t kSegmentSamples = kLevelRefreshPeriod;
 
@@ -257,10 +259,7 @@ struct ShapePass {
                 if (stop > r.to) stop = r.to;
                 holdLevels(b, r.first + k, stop - k);
             } else {
-                // The refresh samples are those whose remaining count is 8 mod 16 (two's
-                // complement: a negative difference still gives its residue).
-                const int32_t toRefresh =
-                    (r.remaining - k - kLevelRefreshPhase) & (kLevelRefreshPeriod - 1);
+                const int32_t toRefresh = samplesToLevelRefresh(r.remaining - k);
                 if (toRefresh == 0) levels = Shape::take(readLevels(b, r.first + k));
                 stop = k + (toRefresh == 0 ? kLevelRefreshPeriod : toRefresh);
                 if (stop > r.to) stop = r.to;
